@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstddef>
+
+#include "html/code_points.h"
+#include "stream/unicode_stream.h"
+
+namespace Tessarin {
+namespace Html {
+
+class Tokenizer;
+
+// One row of the named character reference table.
+struct named_ref_t {
+  const char* name;  // without the leading "&"; with its ";" where it has one
+  unsigned char count;
+  unsigned int codePoints[3];
+};
+
+extern const named_ref_t mappedCharsByNamedRef[];
+size_t CountNamedCharRef();
+
+// The code-point stream through which the tokenizer reads: one code point at a
+// time, with push-back and block look-ahead, plus the resolution of character
+// references. Look-ahead that is not taken is always put back, so after a
+// failed attempt the input reads exactly as before.
+class InputConsumer : public Unicode::InputStream {
+ public:
+  // Reads from `source`'s byte stream with a copy of its pending code points.
+  explicit InputConsumer(Unicode::InputStream& source) : Unicode::InputStream(source) {}
+
+  using Unicode::InputStream::Peek;
+  using Unicode::InputStream::Push;
+  using Unicode::InputStream::Skip;
+  size_t Skip(unsigned long n) override { return Unicode::InputStream::Skip(n); }
+
+  // The next code point, or kEof when the input is exhausted.
+  unsigned int Consume() {
+    unsigned int cp;
+    return PopOne(cp) ? cp : kEof;
+  }
+  // The next Consume returns cp (kEof included).
+  bool Unconsume(unsigned int cp) {
+    pending.push_front(cp);
+    return true;
+  }
+
+  // Resolves the reference after an already consumed "&". Writes one or two
+  // code points to out and returns their number; 0 when there is none, with
+  // the input as it was.
+  size_t ConsumeCharRef(Tokenizer& tokenizer, unsigned int const* additionalAllowedChar, bool inAttribute,
+                        unsigned int* out);
+  bool ConsumeNumericCharRef(Tokenizer& tokenizer, unsigned int& cp);
+  bool ConsumeDecCharRef(Tokenizer& tokenizer, unsigned long& value);
+  bool ConsumeHexCharRef(Tokenizer& tokenizer, char x, unsigned long& value);
+  static bool LookupRef(unsigned long number, unsigned int& cp);
+
+  size_t ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute, unsigned int* out);
+  bool LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last);
+  bool LookupCharRecursive(const char* name, size_t index, unsigned int& last);
+  bool CheckAlphaNumStart();
+
+  struct num_ref_t {
+    unsigned char number;
+    unsigned int codePoint;
+  };
+  static const num_ref_t mappedCharsByRef[34];
+};
+
+}  // namespace Html
+}  // namespace Tessarin

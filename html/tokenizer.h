@@ -1,0 +1,154 @@
+#pragma once
+
+#include "html/code_points.h"
+#include "html/consumer.h"
+#include "html/handler.h"
+
+namespace Tessarin {
+namespace Html {
+
+// The HTML tokenizer: a state machine over the code points of an InputConsumer
+// that reports every token to a Handler the moment it is recognised.
+//
+// Each state is one member function that consumes a code point and acts on it
+// as its table says. Where a table leaves the order of effects free, a case
+// runs them in one fixed order: parse error, buffer change, state switch,
+// emit. That order keeps parse errors and tokens in sequence.
+//
+// The tokenizer throws nothing. A token buffer that cannot grow sets a sticky
+// out-of-memory flag that ends tokenizing (Tokenize returns false).
+class Tokenizer {
+ public:
+  explicit Tokenizer(InputConsumer& consumer);
+  // Releases the heap storage of a token still under construction (one
+  // abandoned by an interrupted parse or a failed allocation).
+  ~Tokenizer();
+  Tokenizer(const Tokenizer&) = delete;
+  Tokenizer& operator=(const Tokenizer&) = delete;
+
+  void SetHandler(Handler& h);
+  // Runs the current state once; true until the end-of-file token has been
+  // reported (or memory ran out).
+  bool Tokenize();
+  // Called by a handler during OnStartTag to acknowledge the self-closing flag.
+  void Acknowledge() { acknowledged = true; }
+  bool OutOfMemory() const { return outOfMemory; }
+  void ParseError() { handler->OnParseError(); }
+
+ private:
+  using State = void (Tokenizer::*)();
+
+  // Data state and character references in text.
+  void DataState();
+  void CharacterReferenceInDataState();
+
+  // Tags.
+  void TagOpenState();
+  void EndTagOpenState();
+  void TagNameState();
+  void SelfClosingStartTagState();
+
+  // Attributes.
+  void BeforeAttributeNameState();
+  void AttributeNameState();
+  void AfterAttributeNameState();
+  void BeforeAttributeValueState();
+  void AttributeValueDoubleQuotedState();
+  void AttributeValueSingleQuotedState();
+  void AttributeValueUnquotedState();
+  void AfterAttributeValueQuotedState();
+  void CharacterReferenceInAttributeValueState();
+
+  // Markup declarations and comments.
+  void MarkupDeclarationOpenState();
+  void CommentStartState();
+  void CommentStartDashState();
+  void CommentState();
+  void CommentEndDashState();
+  void CommentEndState();
+  void CommentEndBangState();
+  void BogusCommentState();
+
+  // DOCTYPEs.
+  void DoctypeState();
+  void BeforeDoctypeNameState();
+  void DoctypeNameState();
+  void AfterDoctypeNameState();
+  void AfterDoctypePublicKeywordState();
+  void BeforeDoctypePublicIdentifierState();
+  void DoctypePublicIdentifierDoubleQuotedState();
+  void DoctypePublicIdentifierSingleQuotedState();
+  void AfterDoctypePublicIdentifierState();
+  void BetweenDoctypePublicAndSystemIdentifiersState();
+  void AfterDoctypeSystemKeywordState();
+  void BeforeDoctypeSystemIdentifierState();
+  void DoctypeSystemIdentifierDoubleQuotedState();
+  void DoctypeSystemIdentifierSingleQuotedState();
+  void AfterDoctypeSystemIdentifierState();
+  void BogusDoctypeState();
+
+  // Emitters.
+  void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }
+  void EmitEofToken();
+  void EmitTagToken();
+  void EmitCommentToken();
+  void EmitDoctypeToken();
+
+  // Verbs shared by the states.
+  void SwitchTo(State next) { state = next; }
+  void Reconsume(State next, unsigned int cp) {
+    state = next;
+    consumer.Unconsume(cp);
+  }
+  // Hands the end of input back to the data state, which emits end of file.
+  void ReconsumeEofInData() { Reconsume(&Tokenizer::DataState, kEof); }
+  // Appends to a token buffer; a buffer that cannot grow ends tokenizing.
+  template <typename Buffer>
+  void Append(Buffer& buffer, unsigned int cp) {
+    if (!buffer.Push(cp)) outOfMemory = true;
+  }
+  // Releases the heap storage of the token under construction, if any.
+  void ReleaseToken();
+
+  enum class TokenKind : unsigned char { None, Tag, Comment, Doctype };
+
+  // The current token's storage: only the record of the token under
+  // construction is meaningful.
+  union {
+    struct {
+      attr_list_t attributes;
+      fast_stack_t<unsigned int, 10> tagName;
+      bool isEndTag;
+      bool selfClosing;
+    };
+    struct {
+      fast_stack_t<unsigned int, 1024> commentData;
+    };
+    struct {
+      fast_stack_t<unsigned int, 4> doctypeName;
+      fast_stack_t<unsigned int, 128> publicId;
+      fast_stack_t<unsigned int, 4> systemId;
+      unsigned char doctypeFlags;
+    };
+  };
+  InputConsumer& consumer;
+  Handler* handler = nullptr;
+  State state;
+  State returnState = nullptr;
+  unsigned int bogusCommentChar = 0;
+  unsigned int additionalAllowedChar = 0;
+  bool acknowledged = false;
+  bool eofEmitted = false;
+
+  TokenKind liveToken = TokenKind::None;  // whose heap storage ReleaseToken frees
+  bool currentAttributeDropped = false;   // the last attribute repeats an earlier name
+  bool outOfMemory = false;
+
+  static const unsigned int _hmhm[2];
+  static const unsigned int _doctype[7];
+  static const unsigned int _public[6];
+  static const unsigned int _system[6];
+};
+
+}  // namespace Html
+}  // namespace Tessarin

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "stream/input_stream.h"
+
+namespace Tessarin {
+
+// A byte stream over a regular file. The file is read through a buffer of the
+// stream's own, so that a byte costs no stdio call; only the buffered block and
+// never the whole file is held in memory. Sizes and positions are 64-bit.
+class FileInputStream final : public RawInputStream {
+ public:
+  explicit FileInputStream(char const* path);
+  ~FileInputStream() override;
+  FileInputStream(const FileInputStream&) = delete;
+  FileInputStream& operator=(const FileInputStream&) = delete;
+
+  // 0 when the file is open and readable as a regular file; otherwise the errno
+  // value of the failure (EISDIR for a directory, ESPIPE for a pipe, terminal
+  // or device, ENOMEM when the buffer could not be allocated). A stream that
+  // failed to open reads as empty.
+  int OpenError() const { return openError; }
+  // True when a read failed (rather than meeting the end of the file).
+  bool ReadError() const { return readError; }
+
+  using RawInputStream::Skip;
+  using RawInputStream::Peek;
+  using RawInputStream::Pop;
+  using RawInputStream::Push;
+  size_t Skip(unsigned long n) override;
+  size_t Peek(void* buf, unsigned long n) override;
+  size_t Pop(void* buf, unsigned long n) override;
+  // Steps the position back by up to n bytes (clamped at 0); buf is not read.
+  size_t Push(void const* buf, unsigned long n) override;
+
+  static constexpr size_t kBufferSize = 64 * 1024;
+
+ private:
+  int64_t Position() const { return bufferStart + static_cast<int64_t>(bufferPos); }
+  uint64_t Remaining() const { return static_cast<uint64_t>(size - Position()); }
+  // Moves the unread bytes to the front of the buffer and reads more after them.
+  // Returns false when nothing more could be read.
+  bool Refill();
+  // Drops the buffer and continues reading at an absolute position.
+  void SeekTo(int64_t position);
+
+  FILE* file = nullptr;
+  int64_t size = 0;  // measured once when opened; lowered if the file turns out shorter
+  unsigned char* buffer = nullptr;
+  int64_t bufferStart = 0;  // file offset of buffer[0]; the FILE is at bufferStart + bufferFill
+  size_t bufferPos = 0;
+  size_t bufferFill = 0;
+  int openError = 0;
+  bool readError = false;
+};
+
+}  // namespace Tessarin

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+
+namespace Tessarin {
+
+// The one stream interface of the input layer, over bytes or code points. Block
+// operations return the number of elements handled; fewer than asked means the
+// end of the input was reached.
+template <typename T>
+class InputStream {
+ public:
+  virtual ~InputStream() = default;
+
+  virtual size_t Skip(unsigned long n) = 0;
+  virtual size_t Peek(void* buf, unsigned long n) = 0;
+  virtual size_t Pop(void* buf, unsigned long n) = 0;
+  virtual size_t Push(void const* buf, unsigned long n) = 0;
+
+  bool Skip() { return Skip(1) == 1; }
+  bool Peek(T& e) { return Peek(&e, 1) == 1; }
+  bool Pop(T& e) { return Pop(&e, 1) == 1; }
+  bool Push(T e) { return Push(&e, 1) == 1; }
+};
+
+// Abstract base of byte streams.
+class RawInputStream : public InputStream<unsigned char> {
+ public:
+  using InputStream<unsigned char>::Skip;
+  using InputStream<unsigned char>::Peek;
+  using InputStream<unsigned char>::Pop;
+  using InputStream<unsigned char>::Push;
+
+  // The bytes a stream already holds in memory from its read position on:
+  // bytes[*position] up to bytes[*limit]. The decoder reads whole sequences
+  // from here without a virtual call per byte and advances *position; when the
+  // window runs short it falls back to the block operations, which keep it valid.
+  struct window_t {
+    const unsigned char* bytes = nullptr;
+    size_t* position = nullptr;
+    const size_t* limit = nullptr;
+  };
+
+  const window_t& Window() const { return window; }
+
+ protected:
+  RawInputStream() {
+    window.position = &noBytes;
+    window.limit = &noBytes;
+  }
+
+  window_t window;  // empty unless a stream sets it up
+
+ private:
+  size_t noBytes = 0;
+};
+
+}  // namespace Tessarin

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "html/handler.h"
+#include "recording_handler.h"
+
+using Tessarin::fast_stack_t;
+using Tessarin::Html::attr_list_t;
+using Tessarin::Html::attr_t;
+using TessarinTest::Tokenize;
+using namespace std::string_literals;
+
+TEST(DataState, TextIsReportedPerCodePointThenEof) {
+  EXPECT_EQ(Tokenize(""), "EOF");
+  EXPECT_EQ(Tokenize("a\r\n\xC3\xA9"), "Character \"a\r\n\xC3\xA9\" | EOF");
+  EXPECT_EQ(Tokenize("a\0b"s), "Character \"a\" | ParseError | Character \"\0b\" | EOF"s);
+}
+
+TEST(DataState, TokenizeAfterEndOfFileReportsItAgain) {
+  Tessarin::MemoryInputStream bytes("x", 1);
+  Tessarin::Unicode::InputStream codePoints(bytes);
+  Tessarin::Html::InputConsumer consumer(codePoints);
+  Tessarin::Html::Tokenizer tokenizer(consumer);
+  TessarinTest::RecordingHandler handler;
+  tokenizer.SetHandler(handler);
+  EXPECT_TRUE(tokenizer.Tokenize());
+  EXPECT_FALSE(tokenizer.Tokenize());
+  EXPECT_EQ(handler.eofCount, 1);
+  EXPECT_FALSE(tokenizer.Tokenize());
+  EXPECT_EQ(handler.eofCount, 2);
+  EXPECT_EQ(handler.GetTokenizer(), &tokenizer);
+}
+
+TEST(FastStack, GrowsInlineThenDoublesOnTheHeap) {
+  fast_stack_t<unsigned int, 10> s;
+  s.Init();
+  for (unsigned int i = 0; i < 10; ++i) ASSERT_TRUE(s.Push(i));
+  EXPECT_EQ(s.heap, nullptr);
+  EXPECT_EQ(s.data, s.local);
+  ASSERT_TRUE(s.Push(10));
+  EXPECT_NE(s.heap, nullptr);
+  EXPECT_EQ(s.data, s.heap);
+  EXPECT_EQ(s.capacity, 20u);
+  for (unsigned int i = 11; i < 21; ++i) ASSERT_TRUE(s.Push(i));
+  EXPECT_EQ(s.capacity, 40u);
+  for (unsigned int i = 0; i < 21; ++i) EXPECT_EQ(s.data[i], i);
+  s.Free();
+}
+
+TEST(FastStack, AttributesMovedToTheHeapKeepTheirNestedBuffers) {
+  attr_list_t list;
+  list.Init();
+  for (unsigned int i = 0; i < 17; ++i) {
+    attr_t* a = list.Emplace();
+    ASSERT_NE(a, nullptr);
+    a->Init();
+    // Every fourth attribute has a name and value long enough to be on the heap.
+    unsigned int nameLength = i % 4 == 0 ? 20 : 3;
+    unsigned int valueLength = i % 4 == 0 ? 200 : 5;
+    for (unsigned int k = 0; k < nameLength; ++k) ASSERT_TRUE(a->name.Push('a' + i));
+    for (unsigned int k = 0; k < valueLength; ++k) ASSERT_TRUE(a->value.Push(1000 + i));
+  }
+  EXPECT_EQ(list.capacity, 32u);
+  for (unsigned int i = 0; i < 17; ++i) {
+    const attr_t& a = list.data[i];
+    bool onHeap = i % 4 == 0;
+    EXPECT_EQ(a.name.size, onHeap ? 20u : 3u);
+    EXPECT_EQ(a.name.data, onHeap ? a.name.heap : a.name.local);
+    EXPECT_EQ(a.value.data, onHeap ? a.value.heap : a.value.local);
+    for (unsigned long k = 0; k < a.name.size; ++k) EXPECT_EQ(a.name.data[k], 'a' + i);
+    for (unsigned long k = 0; k < a.value.size; ++k) EXPECT_EQ(a.value.data[k], 1000 + i);
+  }
+  for (unsigned long i = 0; i < list.size; ++i) list.data[i].Free();
+  list.Free();
+}

@@ -1,0 +1,55 @@
+"""The shared recording handler of the Python tests."""
+
+from __future__ import annotations
+
+import htmltess
+
+
+class Recorder(htmltess.HtmlHandler):
+    """Records every callback in the html5lib-like shape, one event per call."""
+
+    def __init__(self) -> None:
+        self.events: list[tuple] = []
+
+    def OnParseError(self):
+        self.events.append(("ParseError",))
+
+    def OnDoctype(self, name, public_id, system_id):
+        self.events.append(("DOCTYPE", name, public_id, system_id))
+
+    def OnStartTag(self, name, attributes, self_closing):
+        self.events.append(("StartTag", name, dict(attributes), self_closing))
+
+    def OnEndTag(self, name):
+        self.events.append(("EndTag", name))
+
+    def OnComment(self, text):
+        self.events.append(("Comment", text))
+
+    def OnChar(self, char):
+        self.events.append(("Character", char))
+
+    def OnEof(self):
+        self.events.append(("EOF",))
+
+    def tokens(self) -> list[tuple]:
+        """The events with adjacent characters merged; the single end-of-file event must come last."""
+        assert self.events.count(("EOF",)) == 1 and self.events[-1] == ("EOF",), self.events[-3:]
+        return merge_characters(self.events[:-1])
+
+
+def merge_characters(events: list[tuple]) -> list[tuple]:
+    merged: list[tuple] = []
+    for event in events:
+        if event[0] == "Character" and merged and merged[-1][0] == "Character":
+            merged[-1] = ("Character", merged[-1][1] + event[1])
+        else:
+            merged.append(event)
+    return merged
+
+
+def tokens(document: str | bytes) -> list[tuple]:
+    """Tokenizes a document with a fresh Recorder and returns its merged events."""
+    recorder = Recorder()
+    assert htmltess.html_parse_string(recorder, document) is True
+    return recorder.tokens()
