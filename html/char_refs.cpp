@@ -1,6 +1,7 @@
 #include "html/tokenizer.h"
 
-// Placeholder until this family of states is built: markup is read as text.
+// Placeholder until character references are resolved: no reference is ever
+// recognised, so "&" is read as text.
 
 namespace Tessarin {
 namespace Html {
@@ -9,6 +10,8 @@ void Tokenizer::CharacterReferenceInDataState() {
   SwitchTo(&Tokenizer::DataState);
   EmitCharToken('&');
 }
+
+size_t InputConsumer::ConsumeCharRef(Tokenizer&, unsigned int const*, bool, unsigned int*) { return 0; }
 
 }  // namespace Html
 }  // namespace Tessarin
