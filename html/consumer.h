@@ -45,6 +45,33 @@ class InputConsumer : public Unicode::InputStream {
     return true;
   }
 
+  // Fast path for runs of text, with the same results as consuming one code
+  // point at a time: while nothing is pending and the byte window holds whole
+  // sequences, consumes each code point other than "<", "&" and NUL and hands
+  // it to sink, until sink returns false. Whatever it stops at stays unread.
+  template <typename Sink>
+  void ConsumeTextRun(Sink&& sink) {
+    if (!pending.empty()) return;
+    const RawInputStream::window_t& w = raw.Window();
+    const unsigned char* bytes = w.bytes;
+    size_t at = *w.position;
+    const size_t limit = *w.limit;
+    while (limit - at >= 4) {
+      unsigned char b = bytes[at];
+      unsigned int cp = b;
+      unsigned length = 1;
+      if (b >= 0x80) {
+        length = SequenceLength(b);
+        cp = Decode(bytes + at, length);
+      } else if (b == '<' || b == '&' || b == kNull) {
+        break;
+      }
+      at += length;
+      *w.position = at;
+      if (!sink(cp)) break;
+    }
+  }
+
   // Resolves the reference after an already consumed "&". Writes one or two
   // code points to out and returns their number; 0 when there is none, with
   // the input as it was.

@@ -27,6 +27,23 @@ bool Tokenizer::Tokenize() {
   return !eofEmitted && !outOfMemory;
 }
 
+bool Tokenizer::Run(unsigned long steps) {
+  interrupted = false;
+  while (steps && !interrupted) {
+    if (state == &Tokenizer::DataState) {
+      // Each plain character is one data state step that only emits it.
+      consumer.ConsumeTextRun([this, &steps](unsigned int cp) {
+        EmitCharToken(cp);
+        return --steps && !interrupted;
+      });
+      if (!steps || interrupted) break;
+    }
+    --steps;
+    if (!Tokenize()) return false;
+  }
+  return true;
+}
+
 void Tokenizer::EmitEofToken() {
   handler->OnEof();
   eofEmitted = true;

@@ -30,6 +30,13 @@ class Tokenizer {
   // Runs the current state once; true until the end-of-file token has been
   // reported (or memory ran out).
   bool Tokenize();
+  // Runs up to about `steps` state steps, as many Tokenize calls would, and
+  // returns what the last of them would have returned. It also returns early
+  // when a handler calls Interrupt. Runs of plain text in the data state take a
+  // fast path that skips the dispatch per code point.
+  bool Run(unsigned long steps);
+  // Ends the current Run after the callback that calls it.
+  void Interrupt() { interrupted = true; }
   // Called by a handler during OnStartTag to acknowledge the self-closing flag.
   void Acknowledge() { acknowledged = true; }
   bool OutOfMemory() const { return outOfMemory; }
@@ -143,6 +150,7 @@ class Tokenizer {
   TokenKind liveToken = TokenKind::None;  // whose heap storage ReleaseToken frees
   bool currentAttributeDropped = false;   // the last attribute repeats an earlier name
   bool outOfMemory = false;
+  bool interrupted = false;
 
   static const unsigned int _hmhm[2];
   static const unsigned int _doctype[7];

@@ -101,14 +101,20 @@ class RecordingHandler : public Tessarin::Html::Handler {
 };
 
 // Tokenizes UTF-8 input from memory to the end and returns the recorded events.
-inline std::string Tokenize(std::string_view input, bool acknowledge = true) {
+// With runSteps > 0 the tokenizer is driven by Run(runSteps) instead of Tokenize.
+inline std::string Tokenize(std::string_view input, bool acknowledge = true, unsigned long runSteps = 0) {
   Tessarin::MemoryInputStream bytes(input.data(), input.size());
   Tessarin::Unicode::InputStream codePoints(bytes);
   Tessarin::Html::InputConsumer consumer(codePoints);
   Tessarin::Html::Tokenizer tokenizer(consumer);
   RecordingHandler handler(acknowledge);
   tokenizer.SetHandler(handler);
-  while (tokenizer.Tokenize()) {
+  if (runSteps) {
+    while (tokenizer.Run(runSteps)) {
+    }
+  } else {
+    while (tokenizer.Tokenize()) {
+    }
   }
   return handler.events;
 }

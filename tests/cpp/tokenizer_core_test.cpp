@@ -30,6 +30,24 @@ TEST(DataState, TokenizeAfterEndOfFileReportsItAgain) {
   EXPECT_EQ(handler.GetTokenizer(), &tokenizer);
 }
 
+// Run's text fast path must give exactly the events of one Tokenize call per step,
+// whatever the step budget, including sequences at the end of the byte window.
+TEST(Run, GivesTheSameEventsAsTokenize) {
+  const std::string inputs[] = {
+      "",
+      "plain",
+      "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80" "b<a href=x>t&amp;u</a><!--c--><!DOCTYPE html>",
+      "\0\0x<",
+      "text ending in a cut sequence \xE2\x82",
+      "\xFF\xC3<p>",
+      "<p>" + std::string(5000, 'x') + "&" + std::string(3, '\0') + "\xF4\x90\x80\x80",
+  };
+  for (const std::string& input : inputs) {
+    std::string expected = Tokenize(input);
+    for (unsigned long steps : {1ul, 2ul, 3ul, 7ul, 4096ul}) EXPECT_EQ(Tokenize(input, true, steps), expected) << steps;
+  }
+}
+
 TEST(FastStack, GrowsInlineThenDoublesOnTheHeap) {
   fast_stack_t<unsigned int, 10> s;
   s.Init();

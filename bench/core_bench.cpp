@@ -1,0 +1,109 @@
+// Native floor of the tokenizer: the C++ core over a set of documents with a
+// handler that does nothing, from memory and from files, beside the decode
+// floor (a bare loop decoding the same bytes with the same UTF-8 rules).
+//
+// Usage: htmltess_core_bench REPEATS FILE...
+// Prints one JSON object: total bytes and the best and median seconds per pass.
+#include <algorithm>
+#include <cstdlib>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "html/consumer.h"
+#include "html/tokenizer.h"
+#include "null_handler.h"
+#include "stream/file_stream.h"
+#include "stream/memory_stream.h"
+#include "stream/unicode_stream.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void Tokenize(Tessarin::RawInputStream& bytes) {
+  Tessarin::Unicode::InputStream codePoints(bytes);
+  Tessarin::Html::InputConsumer consumer(codePoints);
+  Tessarin::Html::Tokenizer tokenizer(consumer);
+  NullHandler handler;
+  tokenizer.SetHandler(handler);
+  while (tokenizer.Run(1 << 20)) {
+  }
+}
+
+// Sums the code points of a document decoded by the same rules as the stream.
+unsigned long DecodeSum(const std::string& page) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(page.data());
+  const unsigned char* end = p + page.size();
+  unsigned long sum = 0;
+  while (p < end) {
+    unsigned length = Tessarin::Unicode::InputStream::SequenceLength(*p);
+    if (static_cast<size_t>(end - p) < length) {
+      sum += Tessarin::Unicode::kReplacementCharacter;
+      break;
+    }
+    sum += Tessarin::Unicode::InputStream::Decode(p, length);
+    p += length;
+  }
+  return sum;
+}
+
+template <typename Pass>
+std::vector<double> Time(int repeats, Pass pass) {
+  std::vector<double> seconds;
+  for (int r = 0; r < repeats; ++r) {
+    auto start = Clock::now();
+    pass();
+    seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  std::sort(seconds.begin(), seconds.end());
+  return seconds;
+}
+
+void Report(const char* name, const std::vector<double>& seconds, bool last) {
+  std::printf("\"%s\": {\"best\": %.6f, \"median\": %.6f}%s", name, seconds.front(), seconds[seconds.size() / 2],
+              last ? "" : ", ");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s REPEATS FILE...\n", argv[0]);
+    return 2;
+  }
+  int repeats = std::max(1, std::atoi(argv[1]));
+  std::vector<std::string> paths(argv + 2, argv + argc);
+  std::vector<std::string> pages;
+  unsigned long long bytes = 0;
+  for (const std::string& path : paths) {
+    std::ifstream in(path, std::ios::binary);
+    pages.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    bytes += pages.back().size();
+  }
+  volatile unsigned long sink = 0;
+  auto memory = Time(repeats, [&] {
+    for (const std::string& page : pages) {
+      Tessarin::MemoryInputStream stream(page.data(), page.size());
+      Tokenize(stream);
+    }
+  });
+  auto file = Time(repeats, [&] {
+    for (const std::string& path : paths) {
+      Tessarin::FileInputStream stream(path.c_str());
+      Tokenize(stream);
+    }
+  });
+  auto decode = Time(repeats, [&] {
+    for (const std::string& page : pages) sink = sink + DecodeSum(page);
+  });
+  std::printf("{\"bytes\": %llu, ", bytes);
+  Report("memory", memory, false);
+  Report("file", file, false);
+  Report("decode", decode, true);
+  std::printf("}\n");
+  return 0;
+}
