@@ -63,9 +63,8 @@ class InputConsumer : public Unicode::InputStream {
       if (b >= 0x80) {
         length = SequenceLength(b);
         cp = Decode(bytes + at, length);
-      } else if (b == '<' || b == '&' || b == kNull) {
-        break;
       }
+      if (cp == '<' || cp == '&' || cp == kNull) break;  // overlong forms included
       at += length;
       *w.position = at;
       if (!sink(cp)) break;

@@ -1,0 +1,46 @@
+"""Writes the fuzzer's seed corpus: every input of the html5lib tokenizer tests
+and a few small slices of each page of the web corpus. Sources that are absent
+are skipped. Usage: make_seeds.py REPO_ROOT OUT_DIR"""
+
+from __future__ import annotations
+
+import hashlib
+import json
+import re
+import sys
+from pathlib import Path
+
+SLICE = 2048
+SLICES_PER_PAGE = 3
+
+
+def html5lib_inputs(directory: Path):
+    for test_file in sorted(directory.glob("*.test")):
+        for test in json.loads(test_file.read_text(encoding="utf-8")).get("tests", []):
+            text = test["input"]
+            if test.get("doubleEscaped"):
+                text = re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), text)
+            yield text.encode("utf-8", "surrogatepass")
+
+
+def page_slices(directory: Path):
+    for page in sorted(directory.glob("*.html")):
+        data = page.read_bytes()
+        step = max(len(data) // SLICES_PER_PAGE, 1)
+        for start in range(0, len(data), step):
+            yield data[start : start + SLICE]
+
+
+def main() -> None:
+    root, out = Path(sys.argv[1]), Path(sys.argv[2])
+    out.mkdir(parents=True, exist_ok=True)
+    shared = root.parent / "shared"
+    count = 0
+    for seed in [*html5lib_inputs(shared / "html5lib-tests" / "tokenizer"), *page_slices(shared / "corpus" / "web")]:
+        (out / hashlib.sha1(seed).hexdigest()).write_bytes(seed)
+        count += 1
+    print(f"{count} seeds in {out}")
+
+
+if __name__ == "__main__":
+    main()
