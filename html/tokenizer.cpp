@@ -23,7 +23,9 @@ void Tokenizer::SetHandler(Handler& h) {
 }
 
 bool Tokenizer::Tokenize() {
-  (this->*state)();
+  // Once a buffer could not grow, the token under construction may lack what
+  // its state expects (an attribute that could not be appended): stop for good.
+  if (!outOfMemory) (this->*state)();
   return !eofEmitted && !outOfMemory;
 }
 
@@ -55,6 +57,7 @@ void Tokenizer::ReleaseToken() {
       for (unsigned long i = 0; i < attributes.size; ++i) attributes.data[i].Free();
       attributes.Free();
       tagName.Free();
+      attributeNames.Free();
       break;
     case TokenKind::Comment:
       commentData.Free();
