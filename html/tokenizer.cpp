@@ -5,6 +5,11 @@
 namespace Tessarin {
 namespace Html {
 
+unsigned int InputConsumer::ConsumeAny() {
+  unsigned int cp;
+  return PopOne(cp) ? cp : kEof;
+}
+
 Tokenizer::Tokenizer(InputConsumer& consumer) : consumer(consumer), state(&Tokenizer::DataState) {
   // No token under construction: the shared token storage starts zero-filled.
   std::memset(static_cast<void*>(&attributes), 0, sizeof(attributes));
