@@ -21,6 +21,7 @@ CASES = [
     ("&\fx", [C("&\fx")]),
     ("& x", [C("& x")]),
     ("&&amp;", [C("&&")]),
+    ("&<b>x", [C("&"), ("StartTag", "b", {}, False), C("x")]),
     ("a&", [C("a&")]),
     # "&#" or "&#x" / "&#X" with no digit of the base: one parse error, nothing consumed.
     ("&#", [E, C("&#")]),
