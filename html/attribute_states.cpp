@@ -1,19 +1,352 @@
 #include "html/tokenizer.h"
 
-// Placeholder until this family of states is built: markup is read as text.
+// The attribute states. The current attribute is the last one in the list.
+// An attribute whose name repeats a kept one stays there, marked dropped, so
+// that its value still runs through the value states (their parse errors and
+// character references included); the next attribute reuses its place and
+// EmitTagToken leaves it out. Upper-case letters are lowered in the default
+// branch of the name states, which folds their A to Z row into the last row.
 
 namespace Tessarin {
 namespace Html {
 
-void Tokenizer::BeforeAttributeNameState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::AttributeNameState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::AfterAttributeNameState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::BeforeAttributeValueState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::AttributeValueDoubleQuotedState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::AttributeValueSingleQuotedState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::AttributeValueUnquotedState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::AfterAttributeValueQuotedState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::CharacterReferenceInAttributeValueState() { SwitchTo(&Tokenizer::DataState); }
+namespace {
+
+// Below this many kept attributes a repeated name is found by a linear scan;
+// from there on the names are indexed.
+constexpr unsigned long kIndexedFrom = 32;
+
+}  // namespace
+
+void Tokenizer::StartAttribute(unsigned int first) {
+  attr_t* attribute;
+  if (currentAttributeDropped) {
+    attribute = &attributes.Back();
+    attribute->Free();
+    currentAttributeDropped = false;
+  } else {
+    attribute = attributes.Emplace();
+    if (!attribute) {
+      outOfMemory = true;
+      return;
+    }
+  }
+  attribute->Init();
+  Append(attribute->name, first);
+}
+
+void Tokenizer::LeaveAttributeName() {
+  if (RepeatsKeptName(attributes.size - 1)) {
+    ParseError();
+    currentAttributeDropped = true;
+  }
+}
+
+// Every attribute before `position` is kept (a dropped one is always last),
+// so their names are distinct and at most one of them can match.
+bool Tokenizer::RepeatsKeptName(unsigned long position) {
+  if (position >= kIndexedFrom) {
+    // The index holds the first `count` positions: add the kept ones it lacks,
+    // then this one. Only the last insertion can find its name already there.
+    using Outcome = attr_name_index_t::Outcome;
+    Outcome outcome = Outcome::Added;
+    for (unsigned long i = attributeNames.count; outcome == Outcome::Added && i <= position; ++i) {
+      outcome = attributeNames.Insert(attributes, i);
+    }
+    if (outcome != Outcome::OutOfMemory) return outcome == Outcome::Repeated;
+    outOfMemory = true;
+  }
+  const attr_t& current = attributes.data[position];
+  for (unsigned long i = 0; i < position; ++i) {
+    if (SameName(attributes.data[i], current)) return true;
+  }
+  return false;
+}
+
+void Tokenizer::BeforeAttributeNameState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '\t':
+    case '\n':
+    case '\f':
+    case ' ':
+      break;
+    case '/':
+      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      break;
+    case '>':
+      EmitCurrentTag();
+      break;
+    case kNull:
+      ParseError();
+      StartAttribute(kReplacement);
+      SwitchTo(&Tokenizer::AttributeNameState);
+      break;
+    case '"':
+    case '\'':
+    case '<':
+    case '=':
+      ParseError();
+      StartAttribute(c);
+      SwitchTo(&Tokenizer::AttributeNameState);
+      break;
+    case kEof:
+      DropTagAtEof();
+      break;
+    default:
+      StartAttribute(ToAsciiLower(c));
+      SwitchTo(&Tokenizer::AttributeNameState);
+      break;
+  }
+}
+
+void Tokenizer::AttributeNameState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '\t':
+    case '\n':
+    case '\f':
+    case ' ':
+      SwitchTo(&Tokenizer::AfterAttributeNameState);
+      LeaveAttributeName();
+      break;
+    case '/':
+      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      LeaveAttributeName();
+      break;
+    case '=':
+      SwitchTo(&Tokenizer::BeforeAttributeValueState);
+      LeaveAttributeName();
+      break;
+    case '>':
+      SwitchTo(&Tokenizer::DataState);
+      LeaveAttributeName();
+      EmitTagToken();
+      break;
+    case kNull:
+      ParseError();
+      AppendToName(kReplacement);
+      break;
+    case '"':
+    case '\'':
+    case '<':
+      ParseError();
+      AppendToName(c);
+      break;
+    case kEof:
+      // The end-of-input error comes before the repeated name's.
+      ParseError();
+      SwitchTo(&Tokenizer::DataState);
+      LeaveAttributeName();
+      ReleaseToken();
+      consumer.Unconsume(c);
+      break;
+    default:
+      AppendToName(ToAsciiLower(c));
+      break;
+  }
+}
+
+void Tokenizer::AfterAttributeNameState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '\t':
+    case '\n':
+    case '\f':
+    case ' ':
+      break;
+    case '/':
+      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      break;
+    case '=':
+      SwitchTo(&Tokenizer::BeforeAttributeValueState);
+      break;
+    case '>':
+      EmitCurrentTag();
+      break;
+    case kNull:
+      ParseError();
+      StartAttribute(kReplacement);
+      SwitchTo(&Tokenizer::AttributeNameState);
+      break;
+    case '"':
+    case '\'':
+    case '<':
+      ParseError();
+      StartAttribute(c);
+      SwitchTo(&Tokenizer::AttributeNameState);
+      break;
+    case kEof:
+      DropTagAtEof();
+      break;
+    default:
+      StartAttribute(ToAsciiLower(c));
+      SwitchTo(&Tokenizer::AttributeNameState);
+      break;
+  }
+}
+
+void Tokenizer::BeforeAttributeValueState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '\t':
+    case '\n':
+    case '\f':
+    case ' ':
+      break;
+    case '"':
+      SwitchTo(&Tokenizer::AttributeValueDoubleQuotedState);
+      break;
+    case '&':
+      Reconsume(&Tokenizer::AttributeValueUnquotedState, c);
+      break;
+    case '\'':
+      SwitchTo(&Tokenizer::AttributeValueSingleQuotedState);
+      break;
+    case kNull:
+      ParseError();
+      AppendToValue(kReplacement);
+      SwitchTo(&Tokenizer::AttributeValueUnquotedState);
+      break;
+    case '>':
+      ParseError();
+      EmitCurrentTag();
+      break;
+    case '<':
+    case '=':
+    case '`':
+      ParseError();
+      AppendToValue(c);
+      SwitchTo(&Tokenizer::AttributeValueUnquotedState);
+      break;
+    case kEof:
+      DropTagAtEof();
+      break;
+    default:
+      AppendToValue(c);
+      SwitchTo(&Tokenizer::AttributeValueUnquotedState);
+      break;
+  }
+}
+
+void Tokenizer::AttributeValueDoubleQuotedState() {
+  returnState = &Tokenizer::AttributeValueDoubleQuotedState;
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '"':
+      SwitchTo(&Tokenizer::AfterAttributeValueQuotedState);
+      break;
+    case '&':
+      additionalAllowedChar = '"';
+      SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
+      break;
+    case kNull:
+      ParseError();
+      AppendToValue(kReplacement);
+      break;
+    case kEof:
+      DropTagAtEof();
+      break;
+    default:
+      AppendToValue(c);
+      break;
+  }
+}
+
+void Tokenizer::AttributeValueSingleQuotedState() {
+  returnState = &Tokenizer::AttributeValueSingleQuotedState;
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '\'':
+      SwitchTo(&Tokenizer::AfterAttributeValueQuotedState);
+      break;
+    case '&':
+      additionalAllowedChar = '\'';
+      SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
+      break;
+    case kNull:
+      ParseError();
+      AppendToValue(kReplacement);
+      break;
+    case kEof:
+      DropTagAtEof();
+      break;
+    default:
+      AppendToValue(c);
+      break;
+  }
+}
+
+void Tokenizer::AttributeValueUnquotedState() {
+  returnState = &Tokenizer::AttributeValueUnquotedState;
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '\t':
+    case '\n':
+    case '\f':
+    case ' ':
+      SwitchTo(&Tokenizer::BeforeAttributeNameState);
+      break;
+    case '&':
+      additionalAllowedChar = '>';
+      SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
+      break;
+    case '>':
+      EmitCurrentTag();
+      break;
+    case kNull:
+      ParseError();
+      AppendToValue(kReplacement);
+      break;
+    case '"':
+    case '\'':
+    case '<':
+    case '=':
+    case '`':
+      ParseError();
+      AppendToValue(c);
+      break;
+    case kEof:
+      DropTagAtEof();
+      break;
+    default:
+      AppendToValue(c);
+      break;
+  }
+}
+
+void Tokenizer::AfterAttributeValueQuotedState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '\t':
+    case '\n':
+    case '\f':
+    case ' ':
+      SwitchTo(&Tokenizer::BeforeAttributeNameState);
+      break;
+    case '/':
+      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      break;
+    case '>':
+      EmitCurrentTag();
+      break;
+    case kEof:
+      DropTagAtEof();
+      break;
+    default:
+      ParseError();
+      Reconsume(&Tokenizer::BeforeAttributeNameState, c);
+      break;
+  }
+}
+
+void Tokenizer::CharacterReferenceInAttributeValueState() {
+  unsigned int out[2];
+  size_t count = consumer.ConsumeCharRef(*this, &additionalAllowedChar, true, out);
+  if (count == 0) AppendToValue('&');
+  for (size_t i = 0; i < count; ++i) AppendToValue(out[i]);
+  SwitchTo(returnState);
+}
 
 }  // namespace Html
 }  // namespace Tessarin

@@ -34,10 +34,18 @@ class InputConsumer : public Unicode::InputStream {
   using Unicode::InputStream::Skip;
   size_t Skip(unsigned long n) override { return Unicode::InputStream::Skip(n); }
 
-  // The next code point, or kEof when the input is exhausted.
+  // The next code point, or kEof when the input is exhausted. ASCII with
+  // nothing pending is the hot case and is read straight from the byte window.
   unsigned int Consume() {
-    unsigned int cp;
-    return PopOne(cp) ? cp : kEof;
+    if (pending.empty()) {
+      const RawInputStream::window_t& w = raw.Window();
+      size_t at = *w.position;
+      if (at < *w.limit && w.bytes[at] < 0x80) {
+        *w.position = at + 1;
+        return w.bytes[at];
+      }
+    }
+    return ConsumeAny();
   }
   // The next Consume returns cp (kEof included).
   bool Unconsume(unsigned int cp) {
@@ -71,6 +79,9 @@ class InputConsumer : public Unicode::InputStream {
       if (!sink(cp)) break;
     }
   }
+
+  // Consume for every case: pending code points, sequences, the end.
+  unsigned int ConsumeAny();
 
   // Resolves the reference after an already consumed "&". Writes one or two
   // code points to out and returns their number; 0 when there is none, with

@@ -1,18 +1,150 @@
 #include "html/tokenizer.h"
 
-// Placeholder until this family of states is built: markup is read as text.
+// The tag open, end tag open, tag name and self-closing start tag states, and
+// the emission of tag tokens. Standard C++ has no case label for a range, so
+// the rows for the letters A to Z and a to z are tested at the top of the
+// default branch, ahead of the table's last row.
 
 namespace Tessarin {
 namespace Html {
 
-void Tokenizer::TagOpenState() {
-  SwitchTo(&Tokenizer::DataState);
-  EmitCharToken('<');
+void Tokenizer::BeginTag(unsigned int first, bool endTag) {
+  liveToken = TokenKind::Tag;
+  attributes.Init();
+  tagName.Init();
+  attributeNames.Init();
+  currentAttributeDropped = false;
+  Append(tagName, first);
+  isEndTag = endTag;
+  selfClosing = false;
 }
-void Tokenizer::EmitTagToken() {}
-void Tokenizer::EndTagOpenState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::TagNameState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::SelfClosingStartTagState() { SwitchTo(&Tokenizer::DataState); }
+
+void Tokenizer::DropTagAtEof() {
+  ParseError();
+  ReleaseToken();
+  ReconsumeEofInData();
+}
+
+void Tokenizer::TagOpenState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '!':
+      SwitchTo(&Tokenizer::MarkupDeclarationOpenState);
+      break;
+    case '/':
+      SwitchTo(&Tokenizer::EndTagOpenState);
+      break;
+    case '?':
+      ParseError();
+      bogusCommentChar = c;
+      SwitchTo(&Tokenizer::BogusCommentState);
+      break;
+    default:
+      if (IsAsciiUpper(c) || IsAsciiLower(c)) {
+        BeginTag(ToAsciiLower(c), false);
+        SwitchTo(&Tokenizer::TagNameState);
+        break;
+      }
+      ParseError();
+      SwitchTo(&Tokenizer::DataState);
+      EmitCharToken('<');
+      consumer.Unconsume(c);
+      break;
+  }
+}
+
+void Tokenizer::EndTagOpenState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '>':
+      ParseError();
+      SwitchTo(&Tokenizer::DataState);
+      break;
+    case kEof:
+      ParseError();
+      SwitchTo(&Tokenizer::DataState);
+      EmitCharToken('<');
+      EmitCharToken('/');
+      consumer.Unconsume(c);
+      break;
+    default:
+      if (IsAsciiUpper(c) || IsAsciiLower(c)) {
+        BeginTag(ToAsciiLower(c), true);
+        SwitchTo(&Tokenizer::TagNameState);
+        break;
+      }
+      ParseError();
+      bogusCommentChar = c;
+      SwitchTo(&Tokenizer::BogusCommentState);
+      break;
+  }
+}
+
+void Tokenizer::TagNameState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '\t':
+    case '\n':
+    case '\f':
+    case ' ':
+      SwitchTo(&Tokenizer::BeforeAttributeNameState);
+      break;
+    case '/':
+      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      break;
+    case '>':
+      EmitCurrentTag();
+      break;
+    case kNull:
+      ParseError();
+      Append(tagName, kReplacement);
+      break;
+    case kEof:
+      DropTagAtEof();
+      break;
+    default:  // A to Z are lowered; every other code point, CR included, is kept
+      Append(tagName, ToAsciiLower(c));
+      break;
+  }
+}
+
+void Tokenizer::SelfClosingStartTagState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '>':
+      selfClosing = true;
+      EmitCurrentTag();
+      break;
+    case kEof:
+      DropTagAtEof();
+      break;
+    default:
+      ParseError();
+      Reconsume(&Tokenizer::BeforeAttributeNameState, c);
+      break;
+  }
+}
+
+void Tokenizer::EmitTagToken() {
+  if (currentAttributeDropped) {
+    // A repeated name's attribute is last in the list and never reported.
+    attributes.Back().Free();
+    --attributes.size;
+    currentAttributeDropped = false;
+  }
+  if (isEndTag) {
+    if (attributes.size) ParseError();
+    if (selfClosing) ParseError();
+    handler->OnEndTag(tagName.data, tagName.size);
+  } else if (selfClosing) {
+    acknowledged = false;
+    handler->OnStartTag(tagName.data, tagName.size, attributes, attributes.size, true);
+    if (!acknowledged) ParseError();
+  } else {
+    handler->OnStartTag(tagName.data, tagName.size, attributes, attributes.size, false);
+  }
+  ReleaseToken();
+}
 
 }  // namespace Html
 }  // namespace Tessarin

@@ -5,6 +5,11 @@
 namespace Tessarin {
 namespace Html {
 
+unsigned int InputConsumer::ConsumeAny() {
+  unsigned int cp;
+  return PopOne(cp) ? cp : kEof;
+}
+
 Tokenizer::Tokenizer(InputConsumer& consumer) : consumer(consumer), state(&Tokenizer::DataState) {
   // No token under construction: the shared token storage starts zero-filled.
   std::memset(static_cast<void*>(&attributes), 0, sizeof(attributes));
@@ -23,7 +28,9 @@ void Tokenizer::SetHandler(Handler& h) {
 }
 
 bool Tokenizer::Tokenize() {
-  (this->*state)();
+  // Once a buffer could not grow, the token under construction may lack what
+  // its state expects (an attribute that could not be appended): stop for good.
+  if (!outOfMemory) (this->*state)();
   return !eofEmitted && !outOfMemory;
 }
 
@@ -55,6 +62,7 @@ void Tokenizer::ReleaseToken() {
       for (unsigned long i = 0; i < attributes.size; ++i) attributes.data[i].Free();
       attributes.Free();
       tagName.Free();
+      attributeNames.Free();
       break;
     case TokenKind::Comment:
       commentData.Free();

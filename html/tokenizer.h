@@ -1,5 +1,6 @@
 #pragma once
 
+#include "html/attr_name_index.h"
 #include "html/code_points.h"
 #include "html/consumer.h"
 #include "html/handler.h"
@@ -144,6 +145,22 @@ class Tokenizer {
   // Releases the heap storage of the token under construction, if any.
   void ReleaseToken();
 
+  // Tags and their attributes.
+  void BeginTag(unsigned int first, bool endTag);
+  void EmitCurrentTag() {
+    SwitchTo(&Tokenizer::DataState);
+    EmitTagToken();
+  }
+  // End of input inside a tag: parse error, the tag is never reported.
+  void DropTagAtEof();
+  void StartAttribute(unsigned int first);
+  void AppendToName(unsigned int cp) { Append(attributes.Back().name, cp); }
+  void AppendToValue(unsigned int cp) { Append(attributes.Back().value, cp); }
+  // Ends the current attribute's name: a name that repeats a kept one is a
+  // parse error, and that attribute and its value are dropped.
+  void LeaveAttributeName();
+  bool RepeatsKeptName(unsigned long position);
+
   enum class TokenKind : unsigned char { None, Tag, Comment, Doctype };
 
   // The current token's storage: only the record of the token under
@@ -154,6 +171,7 @@ class Tokenizer {
       fast_stack_t<unsigned int, 10> tagName;
       bool isEndTag;
       bool selfClosing;
+      attr_name_index_t attributeNames;  // the kept names, once a tag has many
     };
     struct {
       fast_stack_t<unsigned int, 1024> commentData;

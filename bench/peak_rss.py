@@ -1,0 +1,37 @@
+"""Peak resident memory of one html_parse_file call, measured in a fresh interpreter.
+
+Run as a script with a path, it parses that file with a handler that overrides nothing and prints the peak
+RSS (ru_maxrss, KiB) before and after the parse as JSON. `growth_mb` runs it in a subprocess.
+"""
+
+from __future__ import annotations
+
+import json
+import subprocess
+import sys
+
+
+def growth_mb(path: str) -> float:
+    """How much the peak RSS of a fresh interpreter grows while parsing the file, in MB."""
+    result = subprocess.run([sys.executable, __file__, path], capture_output=True, text=True, check=True)
+    peaks = json.loads(result.stdout)
+    return (peaks["after_kib"] - peaks["before_kib"]) * 1024 / 1e6
+
+
+def _main(path: str) -> None:
+    import resource
+
+    import htmltess
+
+    class Silent(htmltess.HtmlHandler):
+        pass
+
+    handler = Silent()
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    htmltess.html_parse_file(handler, path)
+    after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    print(json.dumps({"before_kib": before, "after_kib": after}))
+
+
+if __name__ == "__main__":
+    _main(sys.argv[1])

@@ -1,0 +1,367 @@
+"""Measures htmltess side by side with other HTML libraries and writes the table to bench/RESULTS.md.
+
+Usage, from the repository root:
+
+    nice python3 bench/run.py [--repeats N] [--quick] [--only W1,W1t,W2,W3,floor,entities,memory]
+
+    --repeats N   timed passes per row, interleaved; the table shows the median (default 5)
+    --quick       a tenth of the pages and smaller generated inputs: a smoke run, not a measurement
+    --only LIST   the workloads to run (default: all)
+    --corpus DIR  the pages (default: ../shared/corpus/web beside the repository)
+    --output FILE where the Markdown goes (default: bench/RESULTS.md)
+    --no-install  do not pip-install missing peers
+
+htmltess is imported the usual way: the installed package (`pip install .`) or a build tree on the path
+(`PYTHONPATH=build/dev:python python3 bench/run.py`). The peers are the `bench` extra of pyproject.toml
+(html5lib, lxml, selectolax); the ones that cannot be imported are pip-installed first. The native floor,
+`htmltess_core_bench`, is configured once into build/bench and rebuilt on every run, so it always measures
+the current sources. Rows whose implementation is missing show "n/a".
+
+Method: every page is read into memory as bytes before timing (and decoded to str with errors="replace"
+for the peers that take str). Each repetition runs every row's pass over all pages once, in a fixed order,
+so slow drifts of the machine spread over all rows alike; a row's throughput is its input bytes (UTF-8, as
+read from disk) over the median pass time. "× htmltess" is the row's throughput over that of the workload's
+reference row (below 1: slower than the reference). Run it on a quiet machine: other load shows as spread.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import importlib
+import importlib.util
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Callable
+
+import native
+import peak_rss
+from report import Row, environment, markdown_table
+
+ROOT = Path(__file__).resolve().parent.parent
+WORKLOADS = ("W1", "W1t", "W2", "W3", "floor", "entities", "memory")
+BENCH_EXTRA = {"html5lib": "html5lib", "lxml": "lxml", "selectolax": "selectolax"}  # distribution: module
+
+QUICK_STRIDE = 10
+ENTITY_BYTES, QUICK_ENTITY_BYTES = 10_000_000, 1_000_000
+CONCATENATED_BYTES, QUICK_CONCATENATED_BYTES = 200_000_000, 20_000_000
+
+LEGEND = """\
+- W1, every token: every callback counted. htmltess: all seven methods overridden (one OnChar call per
+  character); html.parser: convert_charrefs=True, every handle_* method; html5lib: its tokenizer iterated,
+  tokens counted by type; lxml: parser target with start/end/data/comment/doctype/close.
+- W1t, every token with text runs: as W1, but htmltess delivers characters as runs through OnText. The peers'
+  rows repeat their W1 passes, which already deliver text in runs.
+- W2, tags only: (name, attributes dict) of every start tag collected. selectolax builds a tree and walks its
+  element nodes, which include the implied html/head/body.
+- W3, native floor: the C++ tokenizer with a handler that does nothing (`htmltess_core_bench`), from memory
+  and from files, and the bare UTF-8 decode of the same bytes; lxml and selectolax building a whole tree per
+  page, for scale. × htmltess is relative to the core from memory.
+- floor, the call floor: W1's Python calls (the same count per method and page, on the same handler bodies),
+  made from C by `deque(map(...))` / `deque(starmap(...))` over prebuilt arguments. × htmltess is W1's time
+  over the floor's: how many times the floor W1 takes.
+- entities: generated prose in which every word is followed by a named reference drawn from the whole table,
+  with or without semicolon; htmltess counting as in W1 and the native core over the same bytes.
+- memory: growth of the peak RSS (ru_maxrss) of a fresh interpreter across one html_parse_file call with a
+  handler that overrides nothing."""
+
+
+@dataclass
+class Job:
+    """A pass that times one or more rows at once, and a small first run that checks it works."""
+
+    rows: list[Row]
+    run: Callable[[], list[float]]
+    check: Callable[[], object]
+
+
+def timed(function: Callable, argument) -> float:
+    gc.collect()
+    start = time.perf_counter()
+    result = function(argument)
+    elapsed = time.perf_counter() - start
+    del result
+    return elapsed
+
+
+def python_job(row: Row, function: Callable, argument: list) -> Job:
+    return Job([row], lambda: [timed(function, argument)], lambda: function(argument[:1]))
+
+
+def native_job(rows: list[Row], executable: Path, paths: list[str], fields: list[str]) -> Job:
+    def run() -> list[float]:
+        measured = native.run(executable, paths)
+        return [measured[name]["median"] for name in fields]
+
+    return Job(rows, run, lambda: native.run(executable, paths[:1]))
+
+
+def workload_list(text: str) -> tuple[str, ...]:
+    canonical = {name.lower(): name for name in WORKLOADS}
+    chosen = []
+    for item in filter(None, (part.strip() for part in text.split(","))):
+        if item.lower() not in canonical:
+            raise argparse.ArgumentTypeError(f"unknown workload {item!r}; choose from {', '.join(WORKLOADS)}")
+        chosen.append(canonical[item.lower()])
+    return tuple(chosen)
+
+
+def positive_int(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be at least 1")
+    return value
+
+
+def parse_args(argv: list[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description="Benchmark htmltess against its peers.")
+    parser.add_argument("--repeats", type=positive_int, default=5, help="timed passes per row (default 5)")
+    parser.add_argument("--quick", action="store_true", help="a subset of pages: a smoke run")
+    parser.add_argument("--only", type=workload_list, default=WORKLOADS, help=",".join(WORKLOADS))
+    parser.add_argument("--corpus", type=Path, default=ROOT.parent / "shared" / "corpus" / "web")
+    parser.add_argument("--output", type=Path, default=ROOT / "bench" / "RESULTS.md")
+    parser.add_argument("--no-install", action="store_true", help="do not pip-install missing peers")
+    return parser.parse_args(argv)
+
+
+def available_peers(install: bool) -> set[str]:
+    """The peer modules that can be imported, after pip-installing the missing ones if asked to."""
+    missing = [dist for dist, module in BENCH_EXTRA.items() if importlib.util.find_spec(module) is None]
+    if missing and install:
+        print(f"installing missing peers: {' '.join(missing)}", file=sys.stderr)
+        subprocess.run([sys.executable, "-m", "pip", "install", "-q", *missing], check=False)
+        importlib.invalidate_caches()
+    return {module for module in BENCH_EXTRA.values() if importlib.util.find_spec(module) is not None}
+
+
+class Plan:
+    """The rows of the table in order, and the jobs that time them."""
+
+    def __init__(self, peers: set[str]) -> None:
+        self.peers = peers
+        self.rows: list[Row] = []
+        self.jobs: list[Job] = []
+        self.aliases: list[tuple[Row, tuple[str, str]]] = []
+
+    def add(self, row: Row, job: Job | None = None) -> None:
+        self.rows.append(row)
+        if job is not None:
+            self.jobs.append(job)
+
+    def alias(self, row: Row, source: tuple[str, str]) -> None:
+        """A row showing the passes of another row, against its own reference."""
+        self.add(row)
+        self.aliases.append((row, source))
+
+    def python(self, row: Row, function: Callable, argument: list, peer: str | None = None) -> None:
+        """A Python pass, or an n/a row when the peer it needs is not installed."""
+        if peer is not None and peer not in self.peers:
+            row.result = "n/a (not installed)"
+            self.add(row)
+        else:
+            self.add(row, python_job(row, function, argument))
+
+    def check(self) -> None:
+        """Runs every job once on a small input; a job that fails leaves its rows as n/a."""
+        for job in list(self.jobs):
+            try:
+                job.check()
+            except Exception as error:  # noqa: BLE001 - any failure of a peer is reported in the table
+                for row in job.rows:
+                    row.result = f"n/a ({type(error).__name__})"
+                print(f"{job.rows[0].label}: {type(error).__name__}: {error}", file=sys.stderr)
+                self.jobs.remove(job)
+
+    def measure(self, repeats: int) -> None:
+        for repetition in range(repeats):
+            start = time.perf_counter()
+            for job in self.jobs:
+                for row, seconds in zip(job.rows, job.run()):
+                    row.seconds.append(seconds)
+            elapsed = time.perf_counter() - start
+            print(f"repetition {repetition + 1}/{repeats}: {elapsed:.1f} s", file=sys.stderr, flush=True)
+        rows = {row.key: row for row in self.rows}
+        for row, source in self.aliases:
+            row.seconds, row.result = rows[source].seconds, rows[source].result
+
+
+def load_pages(corpus: Path, quick: bool) -> list:
+    from workloads import Page
+
+    paths = sorted(corpus.glob("*.html"))
+    if quick:
+        paths = paths[::QUICK_STRIDE]
+    pages = []
+    for path in paths:
+        data = path.read_bytes()
+        pages.append(Page(path.name, str(path), data, data.decode("utf-8", errors="replace")))
+    return pages
+
+
+def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: Path | None) -> None:
+    import workloads as w
+
+    size = sum(len(page.data) for page in pages)
+    if "W1" in selected:
+        ref = ("W1", "htmltess")
+        plan.python(Row("W1", "htmltess", size, ref, "one OnChar per character"), w.htmltess_w1, pages)
+        plan.python(Row("W1", "html.parser", size, ref, "str input"), w.html_parser_w1, pages)
+        plan.python(
+            Row("W1", "html5lib", size, ref, "tokenizer only; str input"), w.html5lib_w1, pages, "html5lib"
+        )
+        plan.python(Row("W1", "lxml", size, ref, "parser target"), w.lxml_w1, pages, "lxml")
+    if "W1t" in selected:
+        ref = ("W1t", "htmltess (OnText)")
+        text_row = Row("W1t", "htmltess (OnText)", size, ref, "characters as runs")
+        if w.supports_text_runs():
+            plan.python(text_row, w.htmltess_w1t, pages)
+        else:
+            text_row.result = "n/a"
+            text_row.note = "this build has no OnText"
+            plan.add(text_row)
+        if "W1" in selected:
+            for label in ("html.parser", "html5lib", "lxml"):
+                plan.alias(Row("W1t", label, size, ref, "W1's passes"), ("W1", label))
+    if "W2" in selected:
+        ref = ("W2", "htmltess")
+        plan.python(Row("W2", "htmltess", size, ref, "only OnStartTag overridden"), w.htmltess_w2, pages)
+        plan.python(Row("W2", "html.parser", size, ref, "str input"), w.html_parser_w2, pages)
+        plan.python(
+            Row("W2", "html5lib", size, ref, "tokenizer only; str input"), w.html5lib_w2, pages, "html5lib"
+        )
+        plan.python(Row("W2", "lxml", size, ref, "parser target"), w.lxml_w2, pages, "lxml")
+        plan.python(Row("W2", "selectolax", size, ref, "tree-based"), w.selectolax_w2, pages, "selectolax")
+    if "W3" in selected:
+        ref = ("W3", "htmltess core, memory")
+        rows = [
+            Row("W3", "htmltess core, memory", size, ref, "C++, handler doing nothing"),
+            Row("W3", "htmltess core, file", size, ref, "C++, FileInputStream"),
+            Row("W3", "UTF-8 decode floor", size, ref, "C++, decode only"),
+        ]
+        if executable is None:
+            for row in rows:
+                row.result = "n/a (not built)"
+                plan.add(row)
+        else:
+            for row in rows:
+                plan.add(row)
+            plan.jobs.append(
+                native_job(rows, executable, [page.path for page in pages], ["memory", "file", "decode"])
+            )
+        plan.python(Row("W3", "lxml", size, ref, "tree: etree.HTML"), w.lxml_tree, pages, "lxml")
+        plan.python(
+            Row("W3", "selectolax", size, ref, "tree: lexbor"), w.selectolax_tree, pages, "selectolax"
+        )
+
+
+def plan_call_floor(plan: Plan, pages: list) -> None:
+    import workloads as w
+
+    recorded = w.record_calls(pages)
+    calls = sum(page.count() for page in recorded)
+    size = sum(len(page.data) for page in pages)
+    row = Row("floor", "call floor", size, ("W1", "htmltess"), f"{calls:,} calls")
+    plan.python(row, w.call_floor, recorded)
+
+
+def plan_entities(plan: Plan, quick: bool, scratch: Path, executable: Path | None) -> None:
+    import workloads as w
+
+    document = w.entity_document(QUICK_ENTITY_BYTES if quick else ENTITY_BYTES)
+    path = scratch / "entities.html"
+    path.write_bytes(document)
+    page = w.Page(path.name, str(path), document, document.decode("utf-8"))
+    ref = ("entities", "htmltess")
+    plan.python(Row("entities", "htmltess", len(document), ref, "W1 counting"), w.htmltess_w1, [page])
+    core = Row("entities", "htmltess core, memory", len(document), ref, "C++, handler doing nothing")
+    if executable is None:
+        core.result = "n/a (not built)"
+        plan.add(core)
+    else:
+        plan.add(core, native_job([core], executable, [page.path], ["memory"]))
+
+
+def measure_memory(pages: list, quick: bool, scratch: Path) -> list[Row]:
+    note = "peak RSS growth, fresh interpreter"
+    largest = max(pages, key=lambda page: len(page.data))
+    rows = [Row("memory", f"html_parse_file, largest page ({largest.name})", len(largest.data), note=note)]
+    rows[0].result = f"+{peak_rss.growth_mb(largest.path):.2f} MB"
+
+    target = QUICK_CONCATENATED_BYTES if quick else CONCATENATED_BYTES
+    path = scratch / "concatenated.html"
+    written = 0
+    with open(path, "wb") as out:
+        while written < target:
+            for page in pages:
+                out.write(page.data)
+                written += len(page.data)
+                if written >= target:
+                    break
+    try:
+        growth = peak_rss.growth_mb(str(path))
+    finally:
+        path.unlink()
+    rows.append(
+        Row("memory", "html_parse_file, pages concatenated", written, note=note, result=f"+{growth:.2f} MB")
+    )
+    return rows
+
+
+def main(argv: list[str]) -> int:
+    args = parse_args(argv)
+    try:
+        import htmltess
+    except ImportError as error:
+        print(
+            f"cannot import htmltess ({error}): install it (pip install .) or put a build on the path "
+            "(PYTHONPATH=build/dev:python)",
+            file=sys.stderr,
+        )
+        return 2
+    peers = available_peers(install=not args.no_install)
+    pages = load_pages(args.corpus, args.quick) if args.corpus.is_dir() else []
+    if not pages:
+        print(f"no pages in {args.corpus}: the corpus workloads are skipped", file=sys.stderr)
+    selected = args.only
+    needs_native = ("W3" in selected and pages) or "entities" in selected
+    executable = native.build(ROOT, ROOT / "build" / "bench") if needs_native else None
+
+    plan = Plan(peers)
+    with tempfile.TemporaryDirectory(prefix="htmltess-bench-") as scratch:
+        if pages:
+            plan_corpus(plan, selected, pages, executable)
+            if "floor" in selected:
+                plan_call_floor(plan, pages)
+        if "entities" in selected:
+            plan_entities(plan, args.quick, Path(scratch), executable)
+        plan.check()
+        plan.measure(args.repeats)
+        if pages and "memory" in selected:
+            plan.rows.extend(measure_memory(pages, args.quick, Path(scratch)))
+
+    table = markdown_table(plan.rows)
+    size = sum(len(page.data) for page in pages)
+    header = [
+        "# Benchmark results",
+        "",
+        f"`{' '.join(['python3', 'bench/run.py', *argv])}`",
+        "",
+        f"{len(pages)} pages ({size / 1e6:.1f} MB) from {args.corpus.name}/"
+        + (" (quick: a subset of the corpus; a smoke run, not a measurement)" if args.quick else "")
+        + f"; median of {args.repeats} interleaved passes per row.",
+        "",
+        *environment(ROOT, htmltess.__file__),
+        "",
+    ]
+    print(table)
+    args.output.write_text("\n".join(header) + "\n" + table + "\n\n" + LEGEND + "\n", encoding="utf-8")
+    print(f"written to {args.output}", file=sys.stderr)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,409 @@
+"""The timed passes of the benchmark: one function per workload and implementation.
+
+Every pass takes the list of pages (`Page`: the bytes and their decoded str) and does one full round of its
+work over all of them; it returns what it collected, so nothing can be optimised away. The peers are used as
+black boxes, through their public entry points (html5lib through its tokenizer class).
+"""
+
+from __future__ import annotations
+
+import collections
+import html.entities
+import itertools
+import random
+from dataclasses import dataclass, field
+from html.parser import HTMLParser
+
+import htmltess
+
+
+@dataclass(frozen=True)
+class Page:
+    name: str
+    path: str
+    data: bytes
+    text: str  # decoded with errors="replace", for the peers that take str
+
+
+def supports_text_runs() -> bool:
+    """Whether this htmltess build delivers runs of characters to a subclass's OnText."""
+    return hasattr(htmltess.HtmlHandler, "OnText")
+
+
+# ---------------------------------------------------------------------------------------------------------
+# W1: every token, each callback kind counted.
+
+
+class _TokenCounting(htmltess.HtmlHandler):
+    """The six non-character callbacks of the counting handlers; the subclasses add the character one."""
+
+    def __init__(self) -> None:
+        self.errors = self.doctypes = self.starts = self.ends = self.comments = self.chars = self.eofs = 0
+
+    def OnParseError(self):
+        self.errors += 1
+
+    def OnDoctype(self, name, public_id, system_id):
+        self.doctypes += 1
+
+    def OnStartTag(self, name, attributes, self_closing):
+        self.starts += 1
+
+    def OnEndTag(self, name):
+        self.ends += 1
+
+    def OnComment(self, text):
+        self.comments += 1
+
+    def OnEof(self):
+        self.eofs += 1
+
+
+class CountingHandler(_TokenCounting):
+    """W1's handler: all seven callbacks overridden, each counting its calls."""
+
+    def OnChar(self, char):
+        self.chars += 1
+
+
+class TextCountingHandler(_TokenCounting):
+    """W1t's handler: characters arrive as runs through OnText."""
+
+    def OnText(self, text):
+        self.chars += 1
+
+
+def htmltess_w1(pages: list[Page]) -> CountingHandler:
+    handler = CountingHandler()
+    for page in pages:
+        htmltess.html_parse_string(handler, page.data)
+    return handler
+
+
+def htmltess_w1t(pages: list[Page]) -> TextCountingHandler:
+    handler = TextCountingHandler()
+    for page in pages:
+        htmltess.html_parse_string(handler, page.data)
+    return handler
+
+
+class CountingHTMLParser(HTMLParser):
+    def __init__(self) -> None:
+        super().__init__(convert_charrefs=True)
+        self.starts = self.ends = self.texts = self.comments = self.decls = self.pis = self.refs = 0
+
+    def handle_starttag(self, tag, attrs):
+        self.starts += 1
+
+    def handle_endtag(self, tag):
+        self.ends += 1
+
+    def handle_startendtag(self, tag, attrs):
+        self.starts += 1
+
+    def handle_data(self, data):
+        self.texts += 1
+
+    def handle_comment(self, data):
+        self.comments += 1
+
+    def handle_decl(self, decl):
+        self.decls += 1
+
+    def handle_pi(self, data):
+        self.pis += 1
+
+    def handle_charref(self, name):
+        self.refs += 1
+
+    def handle_entityref(self, name):
+        self.refs += 1
+
+
+def html_parser_w1(pages: list[Page]) -> CountingHTMLParser:
+    parser = CountingHTMLParser()
+    for page in pages:
+        parser.reset()
+        parser.feed(page.text)
+        parser.close()
+    return parser
+
+
+def _html5lib_tokens(text: str):
+    from html5lib._tokenizer import HTMLTokenizer
+
+    return HTMLTokenizer(text)
+
+
+def html5lib_w1(pages: list[Page]) -> dict:
+    counts: dict = collections.defaultdict(int)
+    for page in pages:
+        for token in _html5lib_tokens(page.text):
+            counts[token["type"]] += 1
+    return counts
+
+
+class CountingTarget:
+    """lxml parser target counting every event kind."""
+
+    def __init__(self) -> None:
+        self.starts = self.ends = self.texts = self.comments = self.doctypes = self.closes = 0
+
+    def start(self, tag, attrib):
+        self.starts += 1
+
+    def end(self, tag):
+        self.ends += 1
+
+    def data(self, data):
+        self.texts += 1
+
+    def comment(self, text):
+        self.comments += 1
+
+    def doctype(self, name, public_id, system_id):
+        self.doctypes += 1
+
+    def close(self):
+        self.closes += 1
+        return self
+
+
+def _lxml_feed(pages: list[Page], target) -> None:
+    from lxml import etree
+
+    parser = etree.HTMLParser(target=target, encoding="utf-8")
+    for page in pages:
+        parser.feed(page.data)
+        parser.close()
+
+
+def lxml_w1(pages: list[Page]) -> CountingTarget:
+    target = CountingTarget()
+    _lxml_feed(pages, target)
+    return target
+
+
+# ---------------------------------------------------------------------------------------------------------
+# W2: tags only, (name, attributes) of every start tag collected. Each collects a dict it owns.
+
+
+class StartTagCollector(htmltess.HtmlHandler):
+    def __init__(self) -> None:
+        self.tags: list[tuple[str, dict]] = []
+
+    def OnStartTag(self, name, attributes, self_closing):
+        # The bridge empties the dict after the call, so it is copied.
+        self.tags.append((name, dict(attributes)))
+
+
+def htmltess_w2(pages: list[Page]) -> list:
+    handler = StartTagCollector()
+    for page in pages:
+        htmltess.html_parse_string(handler, page.data)
+    return handler.tags
+
+
+class StartTagHTMLParser(HTMLParser):
+    def __init__(self) -> None:
+        super().__init__(convert_charrefs=True)
+        self.tags: list[tuple[str, dict]] = []
+
+    def handle_starttag(self, tag, attrs):
+        self.tags.append((tag, dict(attrs)))
+
+
+def html_parser_w2(pages: list[Page]) -> list:
+    parser = StartTagHTMLParser()
+    for page in pages:
+        parser.reset()
+        parser.feed(page.text)
+        parser.close()
+    return parser.tags
+
+
+def html5lib_w2(pages: list[Page]) -> list:
+    from html5lib.constants import tokenTypes
+
+    start_tag = tokenTypes["StartTag"]
+    tags = []
+    for page in pages:
+        for token in _html5lib_tokens(page.text):
+            if token["type"] == start_tag:
+                tags.append((token["name"], token["data"]))
+    return tags
+
+
+class StartTagTarget:
+    def __init__(self) -> None:
+        self.tags: list[tuple[str, dict]] = []
+
+    def start(self, tag, attrib):
+        self.tags.append((tag, dict(attrib)))
+
+    def close(self):
+        return self
+
+
+def lxml_w2(pages: list[Page]) -> list:
+    target = StartTagTarget()
+    _lxml_feed(pages, target)
+    return target.tags
+
+
+def _selectolax_parser():
+    try:
+        from selectolax.lexbor import LexborHTMLParser
+
+        return LexborHTMLParser
+    except ImportError:
+        from selectolax.parser import HTMLParser as ModestHTMLParser
+
+        return ModestHTMLParser
+
+
+def selectolax_w2(pages: list[Page]) -> list:
+    parse = _selectolax_parser()
+    tags = []
+    for page in pages:
+        root = parse(page.data).root
+        if root is None:
+            continue
+        for node in root.traverse():
+            tag = node.tag
+            # Comments and other non-element nodes carry names like "-comment" or "_comment".
+            if tag[0] not in "-_":
+                tags.append((tag, node.attributes))
+    return tags
+
+
+# ---------------------------------------------------------------------------------------------------------
+# W3 companions: a whole tree per page, for scale beside the native floor.
+
+
+def lxml_tree(pages: list[Page]) -> list:
+    from lxml import etree
+
+    parser = etree.HTMLParser(encoding="utf-8")
+    return [etree.HTML(page.data, parser) for page in pages]
+
+
+def selectolax_tree(pages: list[Page]) -> list:
+    parse = _selectolax_parser()
+    return [parse(page.data) for page in pages]
+
+
+# ---------------------------------------------------------------------------------------------------------
+# The call floor: the Python calls W1 makes, made from C with prebuilt arguments.
+
+
+@dataclass
+class PageCalls:
+    """The arguments of every call W1's handler receives for one page, by method."""
+
+    errors: int = 0
+    doctypes: list[tuple] = field(default_factory=list)
+    starts: list[tuple] = field(default_factory=list)
+    ends: list[str] = field(default_factory=list)
+    comments: list[str] = field(default_factory=list)
+    chars: list[str] = field(default_factory=list)
+    eofs: int = 0
+
+    def count(self) -> int:
+        return (
+            self.errors
+            + len(self.doctypes)
+            + len(self.starts)
+            + len(self.ends)
+            + len(self.comments)
+            + len(self.chars)
+            + self.eofs
+        )
+
+
+class CallRecorder(htmltess.HtmlHandler):
+    def __init__(self) -> None:
+        self.calls = PageCalls()
+
+    def OnParseError(self):
+        self.calls.errors += 1
+
+    def OnDoctype(self, name, public_id, system_id):
+        self.calls.doctypes.append((name, public_id, system_id))
+
+    def OnStartTag(self, name, attributes, self_closing):
+        self.calls.starts.append((name, dict(attributes), self_closing))
+
+    def OnEndTag(self, name):
+        self.calls.ends.append(name)
+
+    def OnComment(self, text):
+        self.calls.comments.append(text)
+
+    def OnChar(self, char):
+        self.calls.chars.append(char)
+
+    def OnEof(self):
+        self.calls.eofs += 1
+
+
+def record_calls(pages: list[Page]) -> list[PageCalls]:
+    recorded = []
+    for page in pages:
+        recorder = CallRecorder()
+        htmltess.html_parse_string(recorder, page.data)
+        recorded.append(recorder.calls)
+    return recorded
+
+
+def call_floor(recorded: list[PageCalls]) -> CountingHandler:
+    """Makes, from C (map/starmap drained by deque), W1's calls on W1's handler, page by page."""
+    handler = CountingHandler()
+    drain = collections.deque
+    starmap = itertools.starmap
+    no_args = ()
+    for calls in recorded:
+        drain(starmap(handler.OnParseError, itertools.repeat(no_args, calls.errors)), 0)
+        drain(starmap(handler.OnDoctype, calls.doctypes), 0)
+        drain(starmap(handler.OnStartTag, calls.starts), 0)
+        drain(map(handler.OnEndTag, calls.ends), 0)
+        drain(map(handler.OnComment, calls.comments), 0)
+        drain(map(handler.OnChar, calls.chars), 0)
+        drain(starmap(handler.OnEof, itertools.repeat(no_args, calls.eofs)), 0)
+    return handler
+
+
+# ---------------------------------------------------------------------------------------------------------
+# Entity-heavy input.
+
+_PROSE = (
+    "lorem ipsum dolor sit amet consectetur adipiscing elit sed do eiusmod tempor incididunt ut labore et "
+    "dolore magna aliqua enim ad minim veniam quis nostrud exercitation ullamco laboris nisi aliquip ex ea "
+    "commodo consequat duis aute irure in reprehenderit voluptate velit esse cillum fugiat nulla pariatur"
+)
+_WORDS = _PROSE.split()
+
+_WORDS_PER_PARAGRAPH = 80
+
+
+def entity_document(size: int, seed: int = 5) -> bytes:
+    """About `size` bytes of prose in which every word is followed by a named character reference.
+
+    The names are drawn from the whole WHATWG table, each written with or without its semicolon at random,
+    so the document mixes complete references, legacy ones without semicolon and names that only match
+    as a prefix. The same seed gives the same document.
+    """
+    rng = random.Random(seed)
+    names = sorted({name.rstrip(";") for name in html.entities.html5})
+    parts = ["<!DOCTYPE html>\n<html><head><title>references</title></head><body>\n<p>"]
+    length = len(parts[0])
+    words = 0
+    while length < size:
+        piece = f"{rng.choice(_WORDS)}&{rng.choice(names)}{rng.choice(('', ';'))} "
+        words += 1
+        if words % _WORDS_PER_PARAGRAPH == 0:
+            piece += "</p>\n<p>"
+        parts.append(piece)
+        length += len(piece)
+    parts.append("</p>\n</body></html>\n")
+    return "".join(parts).encode("utf-8")

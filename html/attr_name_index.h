@@ -1,0 +1,41 @@
+#pragma once
+
+#include "html/handler.h"
+
+namespace Tessarin {
+namespace Html {
+
+// A hash set over the names of a tag's kept attributes, so that a tag with many
+// attributes checks each new name for a repeat in constant expected time. It
+// stores positions in the attribute list (plus one, 0 marking a free slot) and
+// reads the names there, because the names move whenever the list grows.
+// Open addressing with linear probing; at most half the slots are in use. The
+// slots are token blocks: Init() before use, Free() when the tag ends.
+struct attr_name_index_t {
+  unsigned long* slots;
+  unsigned long capacity;  // a power of two; 0 while there is no table
+  unsigned long count;
+
+  enum class Outcome { Added, Repeated, OutOfMemory };
+
+  void Init() {
+    slots = nullptr;
+    capacity = 0;
+    count = 0;
+  }
+  void Free();
+
+  // Looks up the name of attributes.data[position]: Repeated when an indexed
+  // attribute has the same name, otherwise Added with the position indexed.
+  // OutOfMemory when the table could not grow; it is then left as it was.
+  Outcome Insert(const attr_list_t& attributes, unsigned long position);
+
+ private:
+  bool Grow(const attr_list_t& attributes);
+};
+
+// Two names are the same when they hold the same code points in the same order.
+bool SameName(const attr_t& a, const attr_t& b);
+
+}  // namespace Html
+}  // namespace Tessarin
