@@ -1,21 +1,239 @@
 #include "html/tokenizer.h"
 
-// Placeholder until this family of states is built: markup is read as text.
+// Markup declarations after "<!", comments and bogus comments.
 
 namespace Tessarin {
 namespace Html {
 
 const unsigned int Tokenizer::_hmhm[2] = {'-', '-'};
 const unsigned int Tokenizer::_doctype[7] = {'D', 'O', 'C', 'T', 'Y', 'P', 'E'};
-void Tokenizer::EmitCommentToken() {}
-void Tokenizer::MarkupDeclarationOpenState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::CommentStartState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::CommentStartDashState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::CommentState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::CommentEndDashState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::CommentEndState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::CommentEndBangState() { SwitchTo(&Tokenizer::DataState); }
-void Tokenizer::BogusCommentState() { SwitchTo(&Tokenizer::DataState); }
+
+void Tokenizer::BeginComment() {
+  commentData.Init();
+  liveToken = TokenKind::Comment;
+}
+
+void Tokenizer::EmitComment() {
+  SwitchTo(&Tokenizer::DataState);
+  EmitCommentToken();
+}
+
+void Tokenizer::EmitCommentAtEof() {
+  EmitCommentToken();
+  ReconsumeEofInData();
+}
+
+void Tokenizer::EmitCommentToken() {
+  handler->OnComment(commentData.data, commentData.size);
+  ReleaseToken();
+}
+
+void Tokenizer::MarkupDeclarationOpenState() {
+  // Case folding never yields "-", so the keyword look-ahead matches "--" exactly.
+  if (ConsumeKeyword(_hmhm)) {
+    BeginComment();
+    SwitchTo(&Tokenizer::CommentStartState);
+  } else if (ConsumeKeyword(_doctype)) {
+    SwitchTo(&Tokenizer::DoctypeState);
+  } else {
+    ParseError();
+    bogusCommentChar = consumer.Consume();
+    SwitchTo(&Tokenizer::BogusCommentState);
+  }
+}
+
+void Tokenizer::CommentStartState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '-':
+      SwitchTo(&Tokenizer::CommentStartDashState);
+      break;
+    case '>':
+      ParseError();
+      EmitComment();
+      break;
+    case kNull:
+      ParseError();
+      Append(commentData, kReplacement);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+    case kEof:
+      ParseError();
+      EmitCommentAtEof();
+      break;
+    default:
+      Append(commentData, c);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+  }
+}
+
+void Tokenizer::CommentStartDashState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '-':
+      SwitchTo(&Tokenizer::CommentEndState);
+      break;
+    case '>':
+      ParseError();
+      EmitComment();
+      break;
+    case kNull:
+      ParseError();
+      Append(commentData, '-');
+      Append(commentData, kReplacement);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+    case kEof:
+      ParseError();
+      EmitCommentAtEof();
+      break;
+    default:
+      Append(commentData, '-');
+      Append(commentData, c);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+  }
+}
+
+void Tokenizer::CommentState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '-':
+      SwitchTo(&Tokenizer::CommentEndDashState);
+      break;
+    case kNull:
+      ParseError();
+      Append(commentData, kReplacement);
+      break;
+    case kEof:
+      ParseError();
+      EmitCommentAtEof();
+      break;
+    default:
+      Append(commentData, c);
+      break;
+  }
+}
+
+void Tokenizer::CommentEndDashState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '-':
+      SwitchTo(&Tokenizer::CommentEndState);
+      break;
+    case kNull:
+      ParseError();
+      Append(commentData, '-');
+      Append(commentData, kReplacement);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+    case kEof:
+      ParseError();
+      EmitCommentAtEof();
+      break;
+    default:
+      Append(commentData, '-');
+      Append(commentData, c);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+  }
+}
+
+void Tokenizer::CommentEndState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '>':
+      EmitComment();
+      break;
+    case kNull:
+      ParseError();
+      Append(commentData, '-');
+      Append(commentData, '-');
+      Append(commentData, kReplacement);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+    case '!':
+      ParseError();
+      SwitchTo(&Tokenizer::CommentEndBangState);
+      break;
+    case '-':
+      ParseError();
+      Append(commentData, '-');
+      break;
+    case kEof:
+      ParseError();
+      EmitCommentAtEof();
+      break;
+    default:
+      ParseError();
+      Append(commentData, '-');
+      Append(commentData, '-');
+      Append(commentData, c);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+  }
+}
+
+void Tokenizer::CommentEndBangState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case '-':
+      Append(commentData, '-');
+      Append(commentData, '-');
+      Append(commentData, '!');
+      SwitchTo(&Tokenizer::CommentEndDashState);
+      break;
+    case '>':
+      EmitComment();
+      break;
+    case kNull:
+      ParseError();
+      Append(commentData, '-');
+      Append(commentData, '-');
+      Append(commentData, '!');
+      Append(commentData, kReplacement);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+    case kEof:
+      ParseError();
+      EmitCommentAtEof();
+      break;
+    default:
+      Append(commentData, '-');
+      Append(commentData, '-');
+      Append(commentData, '!');
+      Append(commentData, c);
+      SwitchTo(&Tokenizer::CommentState);
+      break;
+  }
+}
+
+// The whole bogus comment in one step: the loop saves a dispatch per code
+// point. The state that switched here already reported the parse error, and
+// bogusCommentChar (even ">") opens the text unless it is the end of input.
+void Tokenizer::BogusCommentState() {
+  BeginComment();
+  if (bogusCommentChar != kEof) Append(commentData, bogusCommentChar == kNull ? kReplacement : bogusCommentChar);
+  // A comment that could not grow is not reported truncated: tokenizing ends.
+  while (!outOfMemory) {
+    unsigned int c = consumer.Consume();
+    switch (c) {
+      case '>':
+        EmitComment();
+        return;
+      case kNull:
+        Append(commentData, kReplacement);
+        break;
+      case kEof:
+        EmitCommentAtEof();
+        return;
+      default:
+        Append(commentData, c);
+        break;
+    }
+  }
+}
 
 }  // namespace Html
 }  // namespace Tessarin

@@ -93,7 +93,9 @@ class InputConsumer : public Unicode::InputStream {
   static bool LookupRef(unsigned long number, unsigned int& cp);
 
   size_t ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute, unsigned int* out);
-  bool LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last);
+  // Consumes the longest name ahead; reports its code points, their count,
+  // the name's last character and the name itself.
+  bool LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name);
   bool LookupCharRecursive(const char* name, size_t index, unsigned int& last);
   bool CheckAlphaNumStart();
 

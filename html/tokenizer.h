@@ -95,6 +95,33 @@ class Tokenizer {
   void AfterDoctypeSystemIdentifierState();
   void BogusDoctypeState();
 
+  // Verbs of the comment and DOCTYPE states.
+  // Consumes the next code points if they spell `keyword` once a to z are
+  // mapped onto A to Z; otherwise consumes nothing.
+  template <size_t N>
+  bool ConsumeKeyword(const unsigned int (&keyword)[N]) {
+    unsigned int peeked[N];
+    if (consumer.Peek(peeked, N) != N) return false;
+    for (size_t i = 0; i < N; ++i) {
+      if (ToAsciiUpper(peeked[i]) != keyword[i]) return false;
+    }
+    consumer.Skip(N);
+    return true;
+  }
+  void BeginComment();
+  // Returns to the data state and emits the comment.
+  void EmitComment();
+  // Emits the comment and hands the end of input back to the data state.
+  void EmitCommentAtEof();
+  // Begins a DOCTYPE token whose name starts with `first`.
+  void BeginDoctype(unsigned int first);
+  // Begins a DOCTYPE token with every field missing.
+  void BeginNamelessDoctype();
+  void SetPublicIdEmpty();
+  void SetSystemIdEmpty();
+  void EmitDoctype();
+  void EmitDoctypeAtEof();
+
   // Emitters.
   void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }
   void EmitEofToken();
@@ -169,6 +196,11 @@ class Tokenizer {
   bool currentAttributeDropped = false;   // the last attribute repeats an earlier name
   bool outOfMemory = false;
   bool interrupted = false;
+
+  // Bits of doctypeFlags: the fields a DOCTYPE token does not have.
+  static constexpr unsigned char kNameMissing = 1;
+  static constexpr unsigned char kPublicIdMissing = 2;
+  static constexpr unsigned char kSystemIdMissing = 4;
 
   static const unsigned int _hmhm[2];
   static const unsigned int _doctype[7];

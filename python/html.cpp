@@ -2,10 +2,13 @@
 // tokenizer callbacks into Python method calls, and the two parse functions.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <pthread.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <new>
-#include <vector>
 
 #include "html/consumer.h"
 #include "html/tokenizer.h"
@@ -41,20 +44,25 @@ const char* const methodNameStrings[kMethodCount] = {"OnParseError", "OnDoctype"
 
 constexpr unsigned int kMaxUnicode = 0x10FFFF;
 
+inline bool Representable(unsigned int cp) { return cp <= kMaxUnicode; }
+
 // A code point as Python can hold it: values above U+10FFFF become U+FFFD.
-inline unsigned int Representable(unsigned int cp) { return cp > kMaxUnicode ? 0xFFFD : cp; }
+inline unsigned int ToRepresentable(unsigned int cp) {
+  return Representable(cp) ? cp : Tessarin::Unicode::kReplacementCharacter;
+}
 
 // A str holding exactly the given code points; None for a null pointer.
 PyObject* CodePointsToStr(const unsigned int* text, unsigned long length) {
   if (!text) Py_RETURN_NONE;
-  for (unsigned long i = 0; i < length; ++i) {
-    if (text[i] > kMaxUnicode) {
-      std::vector<unsigned int> copy(text, text + length);
-      for (unsigned int& cp : copy) cp = Representable(cp);
-      return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, copy.data(), static_cast<Py_ssize_t>(length));
-    }
-  }
-  return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text, static_cast<Py_ssize_t>(length));
+  const unsigned int* end = text + length;
+  if (std::all_of(text, end, Representable))
+    return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text, static_cast<Py_ssize_t>(length));
+  Py_UCS4* copy = PyMem_New(Py_UCS4, length);
+  if (!copy) return PyErr_NoMemory();
+  std::transform(text, end, copy, ToRepresentable);
+  PyObject* str = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, copy, static_cast<Py_ssize_t>(length));
+  PyMem_Free(copy);
+  return str;
 }
 
 // Forwards each tokenizer callback to the method of the same name on the Python
@@ -66,11 +74,8 @@ class PythonHtmlHandler final : public Handler {
 
   bool Failed() const { return failed; }
   bool Busy() const { return busy; }
-  void BeginParse() {
-    busy = true;
-    failed = false;
-  }
-  void EndParse() { busy = false; }
+  void SetBusy(bool parsing) { busy = parsing; }
+  void BeginParse() { failed = false; }
 
   void OnParseError() override { Call(kOnParseError, nullptr, 0); }
 
@@ -108,13 +113,15 @@ class PythonHtmlHandler final : public Handler {
     Py_DECREF(dict);
   }
 
-  void OnEndTag(const unsigned int* name, unsigned long nameLength) override { CallWithText(kOnEndTag, name, nameLength); }
+  void OnEndTag(const unsigned int* name, unsigned long nameLength) override {
+    CallWithText(kOnEndTag, name, nameLength);
+  }
 
   void OnComment(const unsigned int* text, unsigned long length) override { CallWithText(kOnComment, text, length); }
 
   void OnChar(unsigned int codePoint) override {
     if (failed) return;
-    PyObject* ch = PyUnicode_FromOrdinal(static_cast<int>(Representable(codePoint)));
+    PyObject* ch = PyUnicode_FromOrdinal(static_cast<int>(ToRepresentable(codePoint)));
     if (!ch) {
       failed = true;
       return;
@@ -173,66 +180,117 @@ class PythonHtmlHandler final : public Handler {
   bool busy = false;
 };
 
-// Ctrl-C and other signals are checked this often (in tokenizer steps).
-constexpr unsigned kSignalCheckInterval = 4096;
+// Every so many tokenizer steps a parse runs the pending signal handlers and
+// lets other threads take the interpreter lock for a moment, as the
+// interpreter's own loop would: a callback that is not Python code never
+// enters that loop, so without this Ctrl-C would wait for the end of the
+// document and every other thread would stand still until then.
+constexpr unsigned kYieldInterval = 4096;
 
-// Runs the tokenizer to the end of input. False with a Python exception set
-// when a callback raised, a signal handler raised, or memory ran out.
-bool RunTokenizer(Tokenizer& tokenizer, PythonHtmlHandler& handler) {
+// Builds the pipeline over a byte stream, runs the tokenizer to the end of
+// input and tears the pipeline down in reverse order. False with a Python
+// exception set when a callback raised, a signal handler raised, or memory ran
+// out. No C++ exception leaves it.
+bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler) {
   try {
+    Tessarin::Unicode::InputStream codePoints(bytes);
+    InputConsumer consumer(codePoints);
+    Tokenizer tokenizer(consumer);
+    tokenizer.SetHandler(handler);
+    handler.BeginParse();
     unsigned steps = 0;
     while (tokenizer.Tokenize() && !handler.Failed()) {
-      if (++steps == kSignalCheckInterval) {
+      if (++steps == kYieldInterval) {
         steps = 0;
         if (PyErr_CheckSignals() < 0) return false;
+        PyEval_RestoreThread(PyEval_SaveThread());
       }
     }
+    if (handler.Failed()) return false;
+    if (tokenizer.OutOfMemory()) {
+      PyErr_NoMemory();
+      return false;
+    }
+    return true;
   } catch (const std::bad_alloc&) {
-    if (!handler.Failed()) PyErr_NoMemory();
+    if (!PyErr_Occurred()) PyErr_NoMemory();
     return false;
   }
-  if (handler.Failed()) return false;
-  if (tokenizer.OutOfMemory()) {
-    PyErr_NoMemory();
-    return false;
-  }
-  return true;
 }
 
-// Builds the pipeline over a byte stream, runs it with the handler and tears it
-// down in reverse order.
-bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler) {
-  Tessarin::Unicode::InputStream codePoints(bytes);
-  InputConsumer consumer(codePoints);
-  Tokenizer tokenizer(consumer);
-  tokenizer.SetHandler(handler);
-  return RunTokenizer(tokenizer, handler);
+// The lowest address of the calling thread's stack, found once per thread; 0
+// when unknown.
+uintptr_t StackLimit() {
+  thread_local const uintptr_t limit = [] {
+    pthread_attr_t attributes;
+    void* base = nullptr;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+      pthread_attr_getstack(&attributes, &base, &size);
+      pthread_attr_destroy(&attributes);
+    }
+    return reinterpret_cast<uintptr_t>(base);
+  }();
+  return limit;
+}
+
+// Stack a parse must find free: its pipeline with the tokenizer's inline token
+// storage, the interpreter frames of a callback and the entry of a nested parse.
+constexpr uintptr_t kStackReserve = 32 * 1024;
+
+// True when a parse started here could run out of stack. Parses nested in
+// callbacks are bounded by the recursion limit, but a raised limit or a thread
+// with a small stack must end in RecursionError too, never in a crash.
+bool StackNearlyExhausted() {
+  char here;
+  uintptr_t top = reinterpret_cast<uintptr_t>(&here);
+  uintptr_t limit = StackLimit();
+  return limit != 0 && top - limit < kStackReserve;
 }
 
 PyTypeObject* HandlerType();
 
-// The native handler of a parse's handler argument, claimed for this parse;
-// null with an exception set when the argument is unusable.
-PythonHtmlHandler* ClaimHandler(PyObject* handler, const char* function) {
-  if (!PyObject_TypeCheck(handler, HandlerType())) {
-    PyErr_Format(PyExc_TypeError, "%s() argument 1 must be an HtmlHandler, not %.200s", function,
-                 Py_TYPE(handler)->tp_name);
-    return nullptr;
+// The handler argument of a parse call, marked as parsing from the claim until
+// the call returns, on every way out. A claim fails, with an exception set,
+// when the argument is not an HtmlHandler or its handler is already parsing.
+class HandlerClaim {
+ public:
+  HandlerClaim(PyObject* handler, const char* function) {
+    if (!PyObject_TypeCheck(handler, HandlerType())) {
+      PyErr_Format(PyExc_TypeError, "%s() argument 1 must be an HtmlHandler, not %.200s", function,
+                   Py_TYPE(handler)->tp_name);
+      return;
+    }
+    PythonHtmlHandler* candidate = reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler;
+    if (candidate->Busy()) {
+      PyErr_Format(PyExc_RuntimeError, "%s(): this handler is already parsing a document", function);
+      return;
+    }
+    native = candidate;
+    native->SetBusy(true);
   }
-  PythonHtmlHandler* native = reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler;
-  if (native->Busy()) {
-    PyErr_Format(PyExc_RuntimeError, "%s(): this handler is already parsing a document", function);
-    return nullptr;
+  ~HandlerClaim() {
+    if (native) native->SetBusy(false);
   }
-  return native;
-}
+  HandlerClaim(const HandlerClaim&) = delete;
+  HandlerClaim& operator=(const HandlerClaim&) = delete;
 
-// Runs one parse with a claimed handler, bounded by the recursion limit.
+  explicit operator bool() const { return native != nullptr; }
+  PythonHtmlHandler& operator*() const { return *native; }
+
+ private:
+  PythonHtmlHandler* native = nullptr;
+};
+
+// Runs one parse with a claimed handler, bounded by the recursion limit and the
+// free stack. True (a new reference), or null with an exception set.
 PyObject* RunParse(PythonHtmlHandler& handler, RawInputStream& bytes) {
   if (Py_EnterRecursiveCall(" while parsing an HTML document")) return nullptr;
-  handler.BeginParse();
-  bool ok = Parse(bytes, handler);
-  handler.EndParse();
+  bool ok = false;
+  if (StackNearlyExhausted())
+    PyErr_SetString(PyExc_RecursionError, "stack exhausted while parsing an HTML document");
+  else
+    ok = Parse(bytes, handler);
   Py_LeaveRecursiveCall();
   if (!ok) return nullptr;
   Py_RETURN_TRUE;
@@ -242,10 +300,15 @@ PyObject* html_parse_string(PyObject*, PyObject* args) {
   PyObject* handlerArg;
   PyObject* text;
   if (!PyArg_ParseTuple(args, "OO:html_parse_string", &handlerArg, &text)) return nullptr;
-  PythonHtmlHandler* handler = ClaimHandler(handlerArg, "html_parse_string");
+  HandlerClaim handler(handlerArg, "html_parse_string");
   if (!handler) return nullptr;
 
   if (PyUnicode_Check(text)) {
+    if (PyUnicode_IS_ASCII(text)) {
+      // An ASCII str's characters are its UTF-8 bytes: read them in place.
+      MemoryInputStream bytes(PyUnicode_DATA(text), static_cast<unsigned long>(PyUnicode_GET_LENGTH(text)));
+      return RunParse(*handler, bytes);
+    }
     // Lone surrogates are kept, so the handler receives exactly the str's code points.
     PyObject* encoded = PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass");
     if (!encoded) return nullptr;
@@ -268,26 +331,25 @@ PyObject* html_parse_string(PyObject*, PyObject* args) {
   return result;
 }
 
-// Raises the OSError for a file that could not be opened or read.
+// Raises the OSError (the subclass matching the errno value, with the path as
+// its filename) for a file that could not be opened or read.
 PyObject* RaiseFileError(int error, PyObject* path) {
-  if (error == ESPIPE) {
-    PyObject* exc = PyObject_CallFunction(PyExc_OSError, "isO", error, "Not a regular file", path);
-    if (exc) {
-      PyErr_SetObject(PyExc_OSError, exc);
-      Py_DECREF(exc);
-    }
-    return nullptr;
-  }
   if (error == ENOMEM) return PyErr_NoMemory();
-  errno = error;
-  return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+  const char* message =
+      error == ESPIPE ? "Not a regular file; read it and pass its bytes to html_parse_string()" : std::strerror(error);
+  PyObject* exception = PyObject_CallFunction(PyExc_OSError, "isO", error, message, path);
+  if (exception) {
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
+    Py_DECREF(exception);
+  }
+  return nullptr;
 }
 
 PyObject* html_parse_file(PyObject*, PyObject* args) {
   PyObject* handlerArg;
   PyObject* pathArg;
   if (!PyArg_ParseTuple(args, "OO:html_parse_file", &handlerArg, &pathArg)) return nullptr;
-  PythonHtmlHandler* handler = ClaimHandler(handlerArg, "html_parse_file");
+  HandlerClaim handler(handlerArg, "html_parse_file");
   if (!handler) return nullptr;
   PyObject* path = nullptr;  // bytes, from str, bytes or os.PathLike
   if (!PyUnicode_FSConverter(pathArg, &path)) return nullptr;
@@ -299,9 +361,10 @@ PyObject* html_parse_file(PyObject*, PyObject* args) {
       RaiseFileError(bytes.OpenError(), pathArg);
     } else {
       result = RunParse(*handler, bytes);
+      // A read error ends the input early; the parse ran to its end, then it is raised.
       if (result && bytes.ReadError()) {
         Py_CLEAR(result);
-        RaiseFileError(EIO, pathArg);
+        RaiseFileError(bytes.ReadError(), pathArg);
       }
     }
   }
@@ -360,8 +423,15 @@ PyMethodDef tessarin_methods[] = {
      "every token to the handler's callbacks in document order. Returns True."},
     {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef tessarinwebmodule = {PyModuleDef_HEAD_INIT, "tessarin", "Module that provides tools for the web.", -1,
-                                 tessarin_methods, nullptr, nullptr, nullptr, nullptr};
+PyModuleDef tessarinwebmodule = {PyModuleDef_HEAD_INIT,
+                                 "tessarin",
+                                 "Module that provides tools for the web.",
+                                 -1,
+                                 tessarin_methods,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr};
 
 }  // namespace
 

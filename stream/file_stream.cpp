@@ -1,6 +1,8 @@
 #include "stream/file_stream.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -8,30 +10,52 @@
 #include <cstring>
 
 namespace Tessarin {
+namespace {
+
+// errno after a failed call, never 0.
+int LastError() { return errno ? errno : EIO; }
+
+// fread that resumes a read interrupted by a signal instead of failing.
+size_t Read(FILE* file, unsigned char* out, size_t n) {
+  size_t got = std::fread(out, 1, n, file);
+  while (got < n && std::ferror(file) && errno == EINTR) {
+    std::clearerr(file);
+    got += std::fread(out + got, 1, n - got, file);
+  }
+  return got;
+}
+
+}  // namespace
 
 FileInputStream::FileInputStream(char const* path) {
-  window.bytes = nullptr;
   window.position = &bufferPos;
   window.limit = &bufferFill;
-  file = std::fopen(path, "rb");
-  if (!file) {
-    openError = errno ? errno : EIO;
+  // Opened without blocking, so that a FIFO without a writer is refused below
+  // instead of waiting for one; a regular file then reads as usual.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    openError = LastError();
     return;
   }
   struct stat info;
-  if (fstat(fileno(file), &info) != 0) {
-    openError = errno;
+  if (fstat(fd, &info) != 0) {
+    openError = LastError();
   } else if (S_ISDIR(info.st_mode)) {
     openError = EISDIR;
   } else if (!S_ISREG(info.st_mode)) {
     openError = ESPIPE;
+  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 || !(file = fdopen(fd, "rb"))) {
+    openError = LastError();
   } else if (!(buffer = static_cast<unsigned char*>(std::malloc(kBufferSize)))) {
     openError = ENOMEM;
   } else if (fseeko(file, 0, SEEK_END) != 0 || (size = ftello(file)) < 0 || fseeko(file, 0, SEEK_SET) != 0) {
-    openError = errno ? errno : EIO;
+    openError = LastError();
   }
   if (openError) {
-    std::fclose(file);
+    if (file)
+      std::fclose(file);
+    else
+      close(fd);
     file = nullptr;
     size = 0;
   }
@@ -55,11 +79,11 @@ bool FileInputStream::Refill() {
   uint64_t left = static_cast<uint64_t>(size - (bufferStart + static_cast<int64_t>(bufferFill)));
   size_t want = static_cast<size_t>(std::min<uint64_t>(kBufferSize - bufferFill, left));
   if (want == 0) return false;
-  size_t got = std::fread(buffer + bufferFill, 1, want, file);
+  size_t got = Read(file, buffer + bufferFill, want);
   bufferFill += got;
   if (got < want) {
     // The file ended early (it shrank) or a read failed: either way it ends here.
-    if (std::ferror(file)) readError = true;
+    if (std::ferror(file)) readError = LastError();
     size = bufferStart + static_cast<int64_t>(bufferFill);
   }
   return got > 0;
@@ -69,32 +93,26 @@ void FileInputStream::SeekTo(int64_t position) {
   bufferStart = position;
   bufferPos = bufferFill = 0;
   if (file && fseeko(file, position, SEEK_SET) != 0) {
-    readError = true;
+    readError = LastError();
     size = position;
   }
 }
 
-size_t FileInputStream::Skip(unsigned long n) {
-  size_t k = static_cast<size_t>(std::min<uint64_t>(n, Remaining()));
-  if (k <= bufferFill - bufferPos)
-    bufferPos += k;
-  else
-    SeekTo(Position() + static_cast<int64_t>(k));
-  return k;
-}
-
-size_t FileInputStream::Pop(void* buf, unsigned long n) {
-  unsigned char* out = static_cast<unsigned char*>(buf);
+size_t FileInputStream::Take(unsigned char* out, unsigned long n) {
   size_t done = 0;
   while (done < n) {
     if (bufferPos == bufferFill && !Refill()) break;
     size_t k = std::min<size_t>(n - done, bufferFill - bufferPos);
-    std::memcpy(out + done, buffer + bufferPos, k);
+    if (out) std::memcpy(out + done, buffer + bufferPos, k);
     bufferPos += k;
     done += k;
   }
   return done;
 }
+
+size_t FileInputStream::Skip(unsigned long n) { return Take(nullptr, n); }
+
+size_t FileInputStream::Pop(void* buf, unsigned long n) { return Take(static_cast<unsigned char*>(buf), n); }
 
 size_t FileInputStream::Peek(void* buf, unsigned long n) {
   if (n == 0) return 0;

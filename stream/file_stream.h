@@ -22,13 +22,14 @@ class FileInputStream final : public RawInputStream {
   // or device, ENOMEM when the buffer could not be allocated). A stream that
   // failed to open reads as empty.
   int OpenError() const { return openError; }
-  // True when a read failed (rather than meeting the end of the file).
-  bool ReadError() const { return readError; }
+  // 0 unless a read failed (rather than meeting the end of the file); then the
+  // errno value of the failure. The stream ends where the failure happened.
+  int ReadError() const { return readError; }
 
-  using RawInputStream::Skip;
   using RawInputStream::Peek;
   using RawInputStream::Pop;
   using RawInputStream::Push;
+  using RawInputStream::Skip;
   size_t Skip(unsigned long n) override;
   size_t Peek(void* buf, unsigned long n) override;
   size_t Pop(void* buf, unsigned long n) override;
@@ -39,10 +40,12 @@ class FileInputStream final : public RawInputStream {
 
  private:
   int64_t Position() const { return bufferStart + static_cast<int64_t>(bufferPos); }
-  uint64_t Remaining() const { return static_cast<uint64_t>(size - Position()); }
   // Moves the unread bytes to the front of the buffer and reads more after them.
   // Returns false when nothing more could be read.
   bool Refill();
+  // Copies up to n bytes to out (or drops them when out is null) and consumes
+  // them; reads stop at the end of the file as it is now.
+  size_t Take(unsigned char* out, unsigned long n);
   // Drops the buffer and continues reading at an absolute position.
   void SeekTo(int64_t position);
 
@@ -53,7 +56,7 @@ class FileInputStream final : public RawInputStream {
   size_t bufferPos = 0;
   size_t bufferFill = 0;
   int openError = 0;
-  bool readError = false;
+  int readError = 0;
 };
 
 }  // namespace Tessarin

@@ -1,0 +1,200 @@
+"""DOCTYPE tokens: name, public and system identifiers, missing fields as None."""
+
+import pytest
+from recording import tokens
+
+PE = ("ParseError",)
+WHITESPACE = ["\t", "\n", "\f", " "]
+
+
+def doctype(name, public_id=None, system_id=None):
+    return ("DOCTYPE", name, public_id, system_id)
+
+
+@pytest.mark.parametrize(
+    "document, expected",
+    [
+        # DOCTYPE state.
+        ("<!DOCTYPE html>", [doctype("html")]),
+        ("<!DOCTYPE", [PE, doctype(None)]),
+        ("<!DOCTYPEhtml>", [PE, doctype("html")]),
+        ("<!DOCTYPE>", [PE, PE, doctype(None)]),
+        ("<!DOCTYPE\rhtml>", [PE, doctype("\rhtml")]),
+        # Before DOCTYPE name state.
+        ("<!DOCTYPE HTML>", [doctype("html")]),
+        ("<!DOCTYPE \0x>", [PE, doctype("\ufffdx")]),
+        ("<!DOCTYPE >z", [PE, doctype(None), ("Character", "z")]),
+        ("<!DOCTYPE ", [PE, doctype(None)]),
+        ("<!DOCTYPE \u00c9\u0130>", [doctype("\u00c9\u0130")]),
+        ("<!DOCTYPE 'a'>", [doctype("'a'")]),
+        # DOCTYPE name state.
+        ("<!doctype hTmL>z", [doctype("html"), ("Character", "z")]),
+        ("<!DOCTYPE h\0>", [PE, doctype("h\ufffd")]),
+        ("<!DOCTYPE html", [PE, doctype("html")]),
+        ("<!DOCTYPE h\u00c9\r>", [doctype("h\u00c9\r")]),
+        # After DOCTYPE name state and the PUBLIC / SYSTEM look-ahead.
+        ("<!DOCTYPE html >", [doctype("html")]),
+        ("<!DOCTYPE html ", [PE, doctype("html")]),
+        ("<!DOCTYPE html FOO>z", [PE, doctype("html"), ("Character", "z")]),
+        ("<!DOCTYPE html PUBLI>z", [PE, doctype("html"), ("Character", "z")]),
+        ("<!DOCTYPE html SYSTE'b'>z", [PE, doctype("html"), ("Character", "z")]),
+        ("<!DOCTYPE html PUB", [PE, doctype("html")]),
+        ("<!DOCTYPE html P", [PE, doctype("html")]),
+        ("<!DOCTYPE html x>z", [PE, doctype("html"), ("Character", "z")]),
+        ("<!DOCTYPE html public 'a'>", [doctype("html", "a")]),
+        ("<!DOCTYPE html sYsTeM 'b'>", [doctype("html", None, "b")]),
+        # After DOCTYPE public keyword state.
+        ('<!DOCTYPE html PUBLIC"a">', [PE, doctype("html", "a")]),
+        ("<!DOCTYPE html PUBLIC'a'>", [PE, doctype("html", "a")]),
+        ("<!DOCTYPE html PUBLIC>", [PE, doctype("html")]),
+        ("<!DOCTYPE html PUBLIC", [PE, doctype("html")]),
+        ("<!DOCTYPE html PUBLICK 'a'>", [PE, doctype("html")]),
+        # Before DOCTYPE public identifier state.
+        ('<!DOCTYPE html PUBLIC "a">', [doctype("html", "a")]),
+        ("<!DOCTYPE html PUBLIC >", [PE, doctype("html")]),
+        ("<!DOCTYPE html PUBLIC ", [PE, doctype("html")]),
+        ("<!DOCTYPE html PUBLIC a 'b'>", [PE, doctype("html")]),
+        # DOCTYPE public identifier (double-quoted) state.
+        ('<!DOCTYPE html PUBLIC "a\0">', [PE, doctype("html", "a\ufffd")]),
+        ('<!DOCTYPE html PUBLIC "a>z', [PE, doctype("html", "a"), ("Character", "z")]),
+        ('<!DOCTYPE html PUBLIC "a', [PE, doctype("html", "a")]),
+        ('<!DOCTYPE html PUBLIC "a\'\r">', [doctype("html", "a'\r")]),
+        # DOCTYPE public identifier (single-quoted) state.
+        ("<!DOCTYPE html PUBLIC 'a\0'>", [PE, doctype("html", "a\ufffd")]),
+        ("<!DOCTYPE html PUBLIC 'a>z", [PE, doctype("html", "a"), ("Character", "z")]),
+        ("<!DOCTYPE html PUBLIC 'a", [PE, doctype("html", "a")]),
+        ("<!DOCTYPE html PUBLIC 'a\"'>", [doctype("html", 'a"')]),
+        # After DOCTYPE public identifier state.
+        ("<!DOCTYPE html PUBLIC 'a'>", [doctype("html", "a")]),
+        ("<!DOCTYPE html PUBLIC 'a'\"b\">", [PE, doctype("html", "a", "b")]),
+        ("<!DOCTYPE html PUBLIC 'a''b'>", [PE, doctype("html", "a", "b")]),
+        ("<!DOCTYPE html PUBLIC 'a'", [PE, doctype("html", "a")]),
+        ("<!DOCTYPE html PUBLIC 'a'x'b'>", [PE, doctype("html", "a")]),
+        # Between DOCTYPE public and system identifiers state.
+        ("<!DOCTYPE html PUBLIC 'a' >", [doctype("html", "a")]),
+        ('<!DOCTYPE html PUBLIC "a" "b">', [doctype("html", "a", "b")]),
+        ("<!DOCTYPE html PUBLIC 'a' 'b'>", [doctype("html", "a", "b")]),
+        ("<!DOCTYPE html PUBLIC 'a' ", [PE, doctype("html", "a")]),
+        ("<!DOCTYPE html PUBLIC 'a' SYSTEM 'b'>", [PE, doctype("html", "a")]),
+        # After DOCTYPE system keyword state.
+        ("<!DOCTYPE html SYSTEM 'b'>", [doctype("html", None, "b")]),
+        ('<!DOCTYPE html SYSTEM"b">', [PE, doctype("html", None, "b")]),
+        ("<!DOCTYPE html SYSTEM'b'>", [PE, doctype("html", None, "b")]),
+        ("<!DOCTYPE html SYSTEM>", [PE, doctype("html")]),
+        ("<!DOCTYPE html SYSTEM", [PE, doctype("html")]),
+        ("<!DOCTYPE html SYSTEMx 'b'>", [PE, doctype("html")]),
+        # Before DOCTYPE system identifier state.
+        ('<!DOCTYPE html SYSTEM "b">', [doctype("html", None, "b")]),
+        ("<!DOCTYPE html SYSTEM >", [PE, doctype("html")]),
+        ("<!DOCTYPE html SYSTEM ", [PE, doctype("html")]),
+        ("<!DOCTYPE html SYSTEM b>", [PE, doctype("html")]),
+        # DOCTYPE system identifier (double-quoted) state.
+        ('<!DOCTYPE html SYSTEM "b\0">', [PE, doctype("html", None, "b\ufffd")]),
+        ('<!DOCTYPE html SYSTEM "b>z', [PE, doctype("html", None, "b"), ("Character", "z")]),
+        ('<!DOCTYPE html SYSTEM "b', [PE, doctype("html", None, "b")]),
+        ('<!DOCTYPE html SYSTEM "b\'">', [doctype("html", None, "b'")]),
+        # DOCTYPE system identifier (single-quoted) state.
+        ("<!DOCTYPE html SYSTEM 'b\0'>", [PE, doctype("html", None, "b\ufffd")]),
+        ("<!DOCTYPE html SYSTEM 'b>z", [PE, doctype("html", None, "b"), ("Character", "z")]),
+        ("<!DOCTYPE html SYSTEM 'b", [PE, doctype("html", None, "b")]),
+        ("<!DOCTYPE html SYSTEM 'b\"'>", [doctype("html", None, 'b"')]),
+        # After DOCTYPE system identifier state.
+        ("<!DOCTYPE html PUBLIC 'a' 'b' >", [doctype("html", "a", "b")]),
+        ("<!DOCTYPE html SYSTEM 'b' ", [PE, doctype("html", None, "b")]),
+        ("<!DOCTYPE html SYSTEM 'b' x>", [PE, doctype("html", None, "b")]),
+        ("<!DOCTYPE html SYSTEM 'b''c'>", [PE, doctype("html", None, "b")]),
+        # Bogus DOCTYPE state: no parse error of its own, nothing more is kept.
+        ("<!DOCTYPE html x 'a' \0>z", [PE, doctype("html"), ("Character", "z")]),
+        ("<!DOCTYPE html x", [PE, doctype("html")]),
+        ("<!DOCTYPE html PUBLIC 'a' x 'b'", [PE, doctype("html", "a")]),
+        # A present but empty identifier is "", a missing one None.
+        ("<!DOCTYPE html PUBLIC ''>", [doctype("html", "", None)]),
+        ('<!DOCTYPE html PUBLIC "" "">', [doctype("html", "", "")]),
+        ("<!DOCTYPE html SYSTEM ''>", [doctype("html", None, "")]),
+        # CR is not whitespace in any DOCTYPE state.
+        ("<!DOCTYPE html\rPUBLIC 'a'>", [PE, doctype("html\rpublic")]),
+        ("<!DOCTYPE html PUBLIC\r'a'>", [PE, doctype("html")]),
+        ("<!DOCTYPE html PUBLIC \r'a'>", [PE, doctype("html")]),
+        ("<!DOCTYPE html PUBLIC 'a'\r'b'>", [PE, doctype("html", "a")]),
+        ("<!DOCTYPE html PUBLIC 'a' \r'b'>", [PE, doctype("html", "a")]),
+        ("<!DOCTYPE html SYSTEM\r'b'>", [PE, doctype("html")]),
+        ("<!DOCTYPE html SYSTEM \r'b'>", [PE, doctype("html")]),
+        ("<!DOCTYPE html SYSTEM 'b'\r>", [PE, doctype("html", None, "b")]),
+        ("<!DOCTYPE html \r>", [PE, doctype("html")]),
+    ],
+)
+def test_doctype(document, expected):
+    assert tokens(document) == expected
+
+
+@pytest.mark.parametrize("ws", WHITESPACE)
+@pytest.mark.parametrize(
+    "template, expected",
+    [
+        ("<!DOCTYPE{0}html{0}PUBLIC{0}'a'{0}'b'{0}>", doctype("html", "a", "b")),
+        ("<!DOCTYPE{0}{0}html{0}{0}PUBLIC{0}{0}'a'{0}{0}'b'{0}{0}>", doctype("html", "a", "b")),
+        ("<!DOCTYPE{0}html{0}SYSTEM{0}{0}'b'{0}>", doctype("html", None, "b")),
+    ],
+)
+def test_whitespace_between_doctype_parts(ws, template, expected):
+    assert tokens(template.format(ws)) == [expected]
+
+
+def pattern(length):
+    return "".join(chr(0x61 + i % 26) for i in range(length))
+
+
+@pytest.mark.parametrize(
+    "field, length",
+    [
+        ("name", 4),
+        ("name", 5),
+        ("name", 300),
+        ("public", 128),
+        ("public", 129),
+        ("public", 1000),
+        ("system", 4),
+        ("system", 5),
+        ("system", 300),
+    ],
+)
+def test_long_fields_are_delivered_whole(field, length):
+    text = pattern(length)
+    fields = {"name": "n", "public": "p", "system": "s"}
+    fields[field] = text
+    document = "<!DOCTYPE {name} PUBLIC '{public}' '{system}'>".format(**fields)
+    assert tokens(document) == [doctype(fields["name"], fields["public"], fields["system"])]
+
+
+LONG = pattern(1000)
+
+
+@pytest.mark.parametrize(
+    "document, expected",
+    [
+        ("<!DOCTYPE a PUBLIC 'p' 's'><!DOCTYPE b>", [doctype("a", "p", "s"), doctype("b")]),
+        (
+            "<!DOCTYPE a PUBLIC 'p' 's'><!DOCTYPE b SYSTEM 't'>",
+            [doctype("a", "p", "s"), doctype("b", None, "t")],
+        ),
+        ("<!DOCTYPE a PUBLIC 'p' 's'><!DOCTYPE>", [doctype("a", "p", "s"), PE, PE, doctype(None)]),
+        (
+            f"<!DOCTYPE {LONG} PUBLIC '{LONG}' '{LONG}'><!DOCTYPE b PUBLIC ''>",
+            [doctype(LONG, LONG, LONG), doctype("b", "", None)],
+        ),
+        (f"<!--{LONG}{LONG}--><!DOCTYPE b>", [("Comment", LONG + LONG), doctype("b")]),
+        (f"<!--{LONG}{LONG}--><!DOCTYPE b SYSTEM ''>", [("Comment", LONG + LONG), doctype("b", None, "")]),
+        (f"<!--{LONG}{LONG}--><!DOCTYPE", [("Comment", LONG + LONG), PE, doctype(None)]),
+        (
+            f"<{LONG} b='{LONG}' c='{LONG}'><!DOCTYPE b>",
+            [("StartTag", LONG, {"b": LONG, "c": LONG}, False), doctype("b")],
+        ),
+        (
+            "<a " + " ".join(f"a{i}='{LONG}'" for i in range(20)) + "><!DOCTYPE b SYSTEM ''>",
+            [("StartTag", "a", {f"a{i}": LONG for i in range(20)}, False), doctype("b", None, "")],
+        ),
+        (f"</{LONG}><!DOCTYPE", [("EndTag", LONG), PE, doctype(None)]),
+    ],
+)
+def test_doctype_after_another_token_has_only_its_own_fields(document, expected):
+    assert tokens(document) == expected
