@@ -26,8 +26,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "python"))
 
-from counting import count, count_file  # noqa: E402
-from hostile_documents import CASES, STATE_PREFIXES  # noqa: E402
+from counting import count, count_file
+from hostile_documents import CASES, STATE_PREFIXES
 
 SIZES = {
     "ampersand_letters": 100_000_000,
@@ -61,8 +61,15 @@ def measure_case(name: str):
     started = time.perf_counter()
     counts = count(document)
     seconds = time.perf_counter() - started
-    return {"case": name, "n": SIZES[name], "bytes": len(document), "seconds": round(seconds, 2),
-            "peak_rss_mib": round(peak_rss_mib()), "ok": counts == expected, "counts": counts}
+    return {
+        "case": name,
+        "n": SIZES[name],
+        "bytes": len(document),
+        "seconds": round(seconds, 2),
+        "peak_rss_mib": round(peak_rss_mib()),
+        "ok": counts == expected,
+        "counts": counts,
+    }
 
 
 def measure_each_byte_in_each_state():
@@ -74,18 +81,35 @@ def measure_each_byte_in_each_state():
                 counts = count(document)
                 documents += 1
                 bad += counts.get("EOF") != 1
-    return {"case": "each_byte_in_each_state", "n": documents, "seconds": round(time.perf_counter() - started, 2),
-            "peak_rss_mib": round(peak_rss_mib()), "ok": bad == 0}
+    return {
+        "case": "each_byte_in_each_state",
+        "n": documents,
+        "seconds": round(time.perf_counter() - started, 2),
+        "peak_rss_mib": round(peak_rss_mib()),
+        "ok": bad == 0,
+    }
 
 
 def measure_big_file(path: Path):
-    expected = {"StartTag": BIG_FILE_BLOCKS + 1, "attributes": BIG_FILE_BLOCKS,
-                "text": BIG_FILE_BLOCKS * (2 + BLOCK_VALUE) + 1 + 1, "Character": 5, "EndTag": 1, "EOF": 1}
+    expected = {
+        "StartTag": BIG_FILE_BLOCKS + 1,
+        "attributes": BIG_FILE_BLOCKS,
+        "text": BIG_FILE_BLOCKS * (2 + BLOCK_VALUE) + 1 + 1,
+        "Character": 5,
+        "EndTag": 1,
+        "EOF": 1,
+    }
     started = time.perf_counter()
     counts = count_file(path)
     seconds = time.perf_counter() - started
-    return {"case": "file_over_4_gib", "bytes": path.stat().st_size, "seconds": round(seconds, 2),
-            "peak_rss_mib": round(peak_rss_mib()), "ok": counts == expected, "counts": counts}
+    return {
+        "case": "file_over_4_gib",
+        "bytes": path.stat().st_size,
+        "seconds": round(seconds, 2),
+        "peak_rss_mib": round(peak_rss_mib()),
+        "ok": counts == expected,
+        "counts": counts,
+    }
 
 
 def write_big_file(directory: Path) -> Path:
@@ -96,8 +120,7 @@ def write_big_file(directory: Path) -> Path:
         raise SystemExit(f"need {size + (2 << 30)} bytes free in {directory}, have {free}")
     path = directory / "big.html"
     with open(path, "wb") as out:
-        for _ in range(BIG_FILE_BLOCKS):
-            out.write(block)
+        out.writelines(block for _ in range(BIG_FILE_BLOCKS))
         out.write(TAIL)
     assert path.stat().st_size == size > 1 << 32
     return path
@@ -129,7 +152,9 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--only", nargs="*", default=None, help="case names to run")
     parser.add_argument("--skip-big-file", action="store_true", help="leave out the file over 4 GiB")
-    parser.add_argument("--dir", type=Path, default=Path(tempfile.gettempdir()), help="where to write the big file")
+    parser.add_argument(
+        "--dir", type=Path, default=Path(tempfile.gettempdir()), help="where to write the big file"
+    )
     options = parser.parse_args()
 
     results = []
@@ -145,7 +170,10 @@ def main() -> int:
         try:
             started = time.perf_counter()
             path = write_big_file(directory)
-            print(json.dumps({"wrote": str(path), "seconds": round(time.perf_counter() - started, 2)}), flush=True)
+            print(
+                json.dumps({"wrote": str(path), "seconds": round(time.perf_counter() - started, 2)}),
+                flush=True,
+            )
             results.append(in_child(measure_big_file, path))
             print(json.dumps(results[-1]), flush=True)
         finally:

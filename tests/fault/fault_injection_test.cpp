@@ -133,8 +133,8 @@ const Document kDocuments[] = {
     {"DoctypeName", "<!DOCTYPE " + std::string(40, 'n') + ">y"},
     {"PublicIdentifier", "<!DOCTYPE html PUBLIC \"" + std::string(600, 'p') + "\">y"},
     {"SystemIdentifier", "<!DOCTYPE html SYSTEM '" + std::string(40, 's') + "'>y"},
-    {"DoctypeAtEnd", "<!DOCTYPE " + std::string(40, 'n') + " PUBLIC '" + std::string(600, 'p') + "' '" +
-                         std::string(40, 's')},
+    {"DoctypeAtEnd",
+     "<!DOCTYPE " + std::string(40, 'n') + " PUBLIC '" + std::string(600, 'p') + "' '" + std::string(40, 's')},
     {"KindsInTurn", ManyAttributes(10, kValue) + "<!--" + kLong + "--><!DOCTYPE " + std::string(40, 'n') + "><" +
                         std::string(30, 'b') + " c=d>"},
 };

@@ -45,8 +45,7 @@ void CheckBuffer(const fast_stack_t<T, N>& buffer, unsigned long inputSize) {
 // The shared recording handler with every delivery checked first.
 class CheckingHandler final : public TessarinTest::RecordingHandler {
  public:
-  CheckingHandler(bool acknowledge, unsigned long inputSize)
-      : RecordingHandler(acknowledge), inputSize(inputSize) {}
+  CheckingHandler(bool acknowledge, unsigned long inputSize) : RecordingHandler(acknowledge), inputSize(inputSize) {}
 
   void OnParseError() override {
     Live();
@@ -152,7 +151,8 @@ class ScratchFile {
     unlink(path.c_str());
   }
   void Write(const uint8_t* data, size_t size) {
-    Check(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == static_cast<ssize_t>(size), "cannot write the scratch file");
+    Check(ftruncate(fd, 0) == 0 && pwrite(fd, data, size, 0) == static_cast<ssize_t>(size),
+          "cannot write the scratch file");
   }
   const char* Path() const { return path.c_str(); }
 

@@ -36,7 +36,10 @@ def main() -> None:
     out.mkdir(parents=True, exist_ok=True)
     shared = root.parent / "shared"
     count = 0
-    for seed in [*html5lib_inputs(shared / "html5lib-tests" / "tokenizer"), *page_slices(shared / "corpus" / "web")]:
+    for seed in [
+        *html5lib_inputs(shared / "html5lib-tests" / "tokenizer"),
+        *page_slices(shared / "corpus" / "web"),
+    ]:
         (out / hashlib.sha1(seed).hexdigest()).write_bytes(seed)
         count += 1
     print(f"{count} seeds in {out}")

@@ -39,7 +39,13 @@ def distinct_attributes(n):
 
 
 def duplicate_attributes(n):
-    return b"<p" + b" x=1" * n + b">", {"StartTag": 1, "attributes": 1, "text": 3, "ParseError": n - 1, "EOF": 1}
+    return b"<p" + b" x=1" * n + b">", {
+        "StartTag": 1,
+        "attributes": 1,
+        "text": 3,
+        "ParseError": n - 1,
+        "EOF": 1,
+    }
 
 
 def long_comment(n):
@@ -75,33 +81,82 @@ def invalid_utf8(n):
     return b"\xff" * n, {"Character": n, "EOF": 1}
 
 
-CASES: dict[str, Case] = {case.__name__: case for case in (
-    ampersand_letters,
-    ampersand_letters_semicolon,
-    ampersand_hash,
-    ampersand_hash_x,
-    long_number,
-    distinct_attributes,
-    duplicate_attributes,
-    long_comment,
-    bogus_comments,
-    long_attribute_value,
-    long_tag_name,
-    long_public_identifier,
-    less_than_signs,
-    nul_bytes,
-    invalid_utf8,
-)}
+CASES: dict[str, Case] = {
+    case.__name__: case
+    for case in (
+        ampersand_letters,
+        ampersand_letters_semicolon,
+        ampersand_hash,
+        ampersand_hash_x,
+        long_number,
+        distinct_attributes,
+        duplicate_attributes,
+        long_comment,
+        bogus_comments,
+        long_attribute_value,
+        long_tag_name,
+        long_public_identifier,
+        less_than_signs,
+        nul_bytes,
+        invalid_utf8,
+    )
+}
 
 # Prefixes that leave the tokenizer in each of its states; every byte value is
 # tried right after each of them, then at the end of the input.
 STATE_PREFIXES = [
-    b"", b"&", b"&#", b"&#x", b"&#1", b"&#x1", b"&a", b"&amp", b"&notin", b"<", b"</", b"</a", b"<a", b"<a/",
-    b"<a ", b"<a b", b"<a b ", b"<a b=", b'<a b="', b"<a b='", b"<a b=c", b'<a b=""', b'<a b="&', b"<a b='&",
-    b"<a b=&", b'<a b="&amp', b"<!", b"<!-", b"<!--", b"<!---", b"<!-- x", b"<!-- x-", b"<!-- x--", b"<!-- x--!",
-    b"<?", b"<!D", b"<!DOCTYPE", b"<!DOCTYPE ", b"<!DOCTYPE a", b"<!DOCTYPE a ", b"<!DOCTYPE a P",
-    b"<!DOCTYPE a PUBLIC", b"<!DOCTYPE a PUBLIC ", b'<!DOCTYPE a PUBLIC "', b"<!DOCTYPE a PUBLIC '",
-    b'<!DOCTYPE a PUBLIC ""', b'<!DOCTYPE a PUBLIC "" ', b'<!DOCTYPE a PUBLIC "" "', b"<!DOCTYPE a SYSTEM",
-    b"<!DOCTYPE a SYSTEM ", b'<!DOCTYPE a SYSTEM "', b"<!DOCTYPE a SYSTEM '", b'<!DOCTYPE a SYSTEM ""',
+    b"",
+    b"&",
+    b"&#",
+    b"&#x",
+    b"&#1",
+    b"&#x1",
+    b"&a",
+    b"&amp",
+    b"&notin",
+    b"<",
+    b"</",
+    b"</a",
+    b"<a",
+    b"<a/",
+    b"<a ",
+    b"<a b",
+    b"<a b ",
+    b"<a b=",
+    b'<a b="',
+    b"<a b='",
+    b"<a b=c",
+    b'<a b=""',
+    b'<a b="&',
+    b"<a b='&",
+    b"<a b=&",
+    b'<a b="&amp',
+    b"<!",
+    b"<!-",
+    b"<!--",
+    b"<!---",
+    b"<!-- x",
+    b"<!-- x-",
+    b"<!-- x--",
+    b"<!-- x--!",
+    b"<?",
+    b"<!D",
+    b"<!DOCTYPE",
+    b"<!DOCTYPE ",
+    b"<!DOCTYPE a",
+    b"<!DOCTYPE a ",
+    b"<!DOCTYPE a P",
+    b"<!DOCTYPE a PUBLIC",
+    b"<!DOCTYPE a PUBLIC ",
+    b'<!DOCTYPE a PUBLIC "',
+    b"<!DOCTYPE a PUBLIC '",
+    b'<!DOCTYPE a PUBLIC ""',
+    b'<!DOCTYPE a PUBLIC "" ',
+    b'<!DOCTYPE a PUBLIC "" "',
+    b"<!DOCTYPE a SYSTEM",
+    b"<!DOCTYPE a SYSTEM ",
+    b'<!DOCTYPE a SYSTEM "',
+    b"<!DOCTYPE a SYSTEM '",
+    b'<!DOCTYPE a SYSTEM ""',
     b"<!DOCTYPE a x",
 ]

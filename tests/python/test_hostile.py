@@ -73,7 +73,9 @@ def test_hostile_document_from_memory(name):
     assert run_isolated(count, document) == expected
 
 
-@pytest.mark.parametrize("name", ["long_comment", "bogus_comments", "distinct_attributes", "ampersand_letters"])
+@pytest.mark.parametrize(
+    "name", ["long_comment", "bogus_comments", "distinct_attributes", "ampersand_letters"]
+)
 def test_hostile_document_from_file(name, tmp_path):
     document, expected = CASES[name](SIZES[name])
     path = tmp_path / "hostile.html"

@@ -52,7 +52,14 @@ class RaisesAt(Recorder):
 
 def test_the_document_reaches_every_callback():
     assert {event[0] for event in calls(DOCUMENT)} == {
-        "ParseError", "DOCTYPE", "StartTag", "EndTag", "Comment", "Character", "EOF"}
+        "ParseError",
+        "DOCTYPE",
+        "StartTag",
+        "EndTag",
+        "Comment",
+        "Character",
+        "EOF",
+    }
 
 
 @pytest.mark.parametrize("error_type", [Boom, KeyboardInterrupt, SystemExit])
