@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "html/consumer.h"
 #include "html/tokenizer.h"
@@ -37,10 +38,24 @@ struct tessarin_HtmlHandler {
 namespace {
 
 // Method names, interned once at module initialisation.
-enum MethodName { kOnParseError, kOnDoctype, kOnStartTag, kOnEndTag, kOnComment, kOnChar, kOnEof, kMethodCount };
+enum MethodName {
+  kOnParseError,
+  kOnDoctype,
+  kOnStartTag,
+  kOnEndTag,
+  kOnComment,
+  kOnChar,
+  kOnEof,
+  kOnText,
+  kMethodCount
+};
 PyObject* methodNames[kMethodCount];
 const char* const methodNameStrings[kMethodCount] = {"OnParseError", "OnDoctype", "OnStartTag", "OnEndTag",
-                                                     "OnComment",    "OnChar",    "OnEof"};
+                                                     "OnComment",    "OnChar",    "OnEof",      "OnText"};
+// The type's own do-nothing methods, as found in its dictionary.
+PyObject* defaultMethods[kMethodCount];
+
+PyObject* HtmlHandler_default(PyObject*, PyObject*);
 
 constexpr unsigned int kMaxUnicode = 0x10FFFF;
 
@@ -65,9 +80,58 @@ PyObject* CodePointsToStr(const unsigned int* text, unsigned long length) {
   return str;
 }
 
+// Tag and attribute names recur throughout a document: the strs made for them
+// are kept in a small direct-mapped table so that a recurring name costs a
+// comparison instead of an allocation, and its hash is already known when it
+// becomes a dict key. Used only with the interpreter lock held.
+class NameCache {
+ public:
+  // A new reference to a str of the name, or null with an exception set.
+  PyObject* Get(const unsigned int* name, unsigned long length) {
+    if (length > kMaxLength) return CodePointsToStr(name, length);
+    uint32_t hash = 2166136261u;
+    for (unsigned long i = 0; i < length; ++i) hash = (hash ^ name[i]) * 16777619u;
+    Entry& entry = entries[hash % kEntries];
+    if (entry.str && entry.length == length && std::equal(name, name + length, entry.codePoints)) {
+      Py_INCREF(entry.str);
+      return entry.str;
+    }
+    PyObject* str = CodePointsToStr(name, length);
+    if (!str) return nullptr;
+    Py_INCREF(str);
+    Py_XSETREF(entry.str, str);
+    entry.length = length;
+    std::copy(name, name + length, entry.codePoints);
+    return str;
+  }
+
+ private:
+  static constexpr unsigned long kMaxLength = 24;
+  static constexpr size_t kEntries = 1024;
+  struct Entry {
+    PyObject* str = nullptr;
+    unsigned long length = 0;
+    unsigned int codePoints[kMaxLength];
+  };
+  Entry entries[kEntries];
+};
+
+NameCache* names;
+
 // Forwards each tokenizer callback to the method of the same name on the Python
-// handler object. Once a callback raises, the exception stays pending, no
-// further Python call is made, and the parse loop stops.
+// handler object, looked up by name at every call. Once a callback raises, the
+// exception stays pending, no further Python call is made, and the tokenizer
+// is interrupted.
+//
+// Two things keep the bridge cheap without changing what Python sees:
+// - A callback whose method resolves to the type's own do-nothing default is
+//   not called: it would do nothing. Whether it does is decided as Python's
+//   lookup would decide it, and the answer is kept only while no Python code can
+//   have run (see `epoch`), so an override made by any callback is seen at the
+//   next call.
+// - When the handler provides OnText, consecutive characters are joined and
+//   delivered to OnText right before any other callback (and in pieces of
+//   kTextChunk), instead of one OnChar call per character.
 class PythonHtmlHandler final : public Handler {
  public:
   void SetObject(tessarin_HtmlHandler* o) { object = o; }
@@ -75,38 +139,51 @@ class PythonHtmlHandler final : public Handler {
   bool Failed() const { return failed; }
   bool Busy() const { return busy; }
   void SetBusy(bool parsing) { busy = parsing; }
-  void BeginParse() { failed = false; }
+
+  // Prepares a parse: clears the failure and picks per-character or text-run
+  // delivery. False with an exception set if looking OnText up failed.
+  bool BeginParse() {
+    failed = false;
+    text.clear();
+    PythonMayHaveRun();
+    textMode = !ResolvesToDefault(kOnText);
+    return !failed;
+  }
+
+  // Called whenever Python code may have run outside the callbacks (signal
+  // handlers, other threads): decisions about default methods are stale.
+  void PythonMayHaveRun() { ++epoch; }
 
   void OnParseError() override { Call(kOnParseError, nullptr, 0); }
 
   void OnDoctype(const unsigned int* name, unsigned long nameLength, const unsigned int* publicId,
                  unsigned long publicIdLength, const unsigned int* systemId, unsigned long systemIdLength) override {
-    if (failed) return;
+    if (!Wanted(kOnDoctype)) return;
     PyObject* args[3] = {CodePointsToStr(name, nameLength), CodePointsToStr(publicId, publicIdLength),
                          CodePointsToStr(systemId, systemIdLength)};
     if (args[0] && args[1] && args[2])
       Call(kOnDoctype, args, 3);
     else
-      failed = true;
+      Fail();
     for (PyObject* arg : args) Py_XDECREF(arg);
   }
 
   void OnStartTag(const unsigned int* name, unsigned long nameLength, const attr_list_t& attributes,
                   unsigned long attributeCount, bool selfClosing) override {
     if (selfClosing) tokenizer->Acknowledge();
-    if (failed) return;
+    if (!Wanted(kOnStartTag)) return;
     PyObject* dict = AttributeDict(attributes, attributeCount);
     if (!dict) {
-      failed = true;
+      Fail();
       return;
     }
-    PyObject* tagName = CodePointsToStr(name, nameLength);
+    PyObject* tagName = names->Get(name, nameLength);
     if (tagName) {
       PyObject* args[3] = {tagName, dict, selfClosing ? Py_True : Py_False};
       Call(kOnStartTag, args, 3);
       Py_DECREF(tagName);
     } else {
-      failed = true;
+      Fail();
     }
     // A handler that kept the dict is left holding an empty one.
     PyDict_Clear(dict);
@@ -114,47 +191,149 @@ class PythonHtmlHandler final : public Handler {
   }
 
   void OnEndTag(const unsigned int* name, unsigned long nameLength) override {
-    CallWithText(kOnEndTag, name, nameLength);
-  }
-
-  void OnComment(const unsigned int* text, unsigned long length) override { CallWithText(kOnComment, text, length); }
-
-  void OnChar(unsigned int codePoint) override {
-    if (failed) return;
-    PyObject* ch = PyUnicode_FromOrdinal(static_cast<int>(ToRepresentable(codePoint)));
-    if (!ch) {
-      failed = true;
+    if (!Wanted(kOnEndTag)) return;
+    PyObject* str = names->Get(name, nameLength);
+    if (!str) {
+      Fail();
       return;
     }
-    Call(kOnChar, &ch, 1);
+    Invoke(kOnEndTag, &str, 1);
+    Py_DECREF(str);
+  }
+
+  void OnComment(const unsigned int* text, unsigned long length) override {
+    if (!Wanted(kOnComment)) return;
+    PyObject* str = CodePointsToStr(text, length);
+    if (!str) {
+      Fail();
+      return;
+    }
+    Invoke(kOnComment, &str, 1);
+    Py_DECREF(str);
+  }
+
+  void OnChar(unsigned int codePoint) override {
+    if (textMode) {
+      if (failed) return;
+      text.push_back(ToRepresentable(codePoint));
+      if (text.size() == kTextChunk) FlushText();
+      return;
+    }
+    // Hot path: a default OnChar is decided once per run of characters.
+    if (failed || SkipsDefault(kOnChar)) return;
+    PyObject* ch = PyUnicode_FromOrdinal(static_cast<int>(ToRepresentable(codePoint)));
+    if (!ch) {
+      Fail();
+      return;
+    }
+    Invoke(kOnChar, &ch, 1);
     Py_DECREF(ch);
   }
 
   void OnEof() override { Call(kOnEof, nullptr, 0); }
 
  private:
-  // Calls a method on the handler object with up to three arguments.
+  // Longest piece of text delivered by one OnText call.
+  static constexpr size_t kTextChunk = 65536;
+
+  void Fail() {
+    failed = true;
+    text.clear();
+    tokenizer->Interrupt();
+  }
+
+  // Delivers the characters collected for OnText, if any.
+  void FlushText() {
+    if (text.empty() || failed) return;
+    PyObject* str = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()));
+    text.clear();
+    if (!str) {
+      Fail();
+      return;
+    }
+    Invoke(kOnText, &str, 1);
+    Py_DECREF(str);
+  }
+
+  // True when a callback is to be made: nothing failed, and its method is not
+  // the type's default. Text collected so far is delivered first, since it
+  // comes before this token.
+  bool Wanted(MethodName method) {
+    if (textMode) FlushText();
+    return !failed && !SkipsDefault(method);
+  }
+
+  // Calls a method by name with up to three arguments, unless it is the default.
   void Call(MethodName method, PyObject* const* args, size_t count) {
-    if (failed) return;
+    if (Wanted(method)) Invoke(method, args, count);
+  }
+
+  void Invoke(MethodName method, PyObject* const* args, size_t count) {
     PyObject* stack[4] = {reinterpret_cast<PyObject*>(object), nullptr, nullptr, nullptr};
     for (size_t i = 0; i < count; ++i) stack[i + 1] = args[i];
+    PythonMayHaveRun();
     PyObject* result =
         PyObject_VectorcallMethod(methodNames[method], stack, (count + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
     if (result)
       Py_DECREF(result);
     else
-      failed = true;
+      Fail();
   }
 
-  void CallWithText(MethodName method, const unsigned int* text, unsigned long length) {
-    if (failed) return;
-    PyObject* str = CodePointsToStr(text, length);
-    if (!str) {
-      failed = true;
-      return;
+  // Whether calling `method` now would run the type's default, decided at most
+  // once per epoch. A lookup that fails fails the parse (and answers true, so
+  // nothing is called).
+  bool SkipsDefault(MethodName method) {
+    unsigned bit = 1u << method;
+    if (decidedEpoch != epoch) {
+      decided = 0;
+      decidedEpoch = epoch;
     }
-    Call(method, &str, 1);
-    Py_DECREF(str);
+    if (!(decided & bit)) {
+      bool isDefault = ResolvesToDefault(method);
+      skipped = isDefault ? skipped | bit : skipped & ~bit;
+      // Lookups through a custom __getattribute__ or __getattr__ run Python
+      // code: their answer is not kept.
+      if (Py_TYPE(object)->tp_getattro == PyObject_GenericGetAttr) decided |= bit;
+    }
+    return skipped & bit;
+  }
+
+  // Looks the method up on the handler object as a call would, and tells
+  // whether it is the type's do-nothing default bound to this object. The
+  // type's answer is kept while the type is unchanged (its version tag stays);
+  // only a default found there needs the full lookup, since an instance
+  // attribute may hide it.
+  bool ResolvesToDefault(MethodName method) {
+    if (!(TypeDefaults() & (1u << method))) return false;
+    PyObject* self = reinterpret_cast<PyObject*>(object);
+    PyObject* bound = PyObject_GetAttr(self, methodNames[method]);
+    if (!bound) {
+      Fail();
+      return true;
+    }
+    bool isDefault = PyCFunction_Check(bound) && PyCFunction_GET_FUNCTION(bound) == HtmlHandler_default &&
+                     PyCFunction_GET_SELF(bound) == self;
+    Py_DECREF(bound);
+    return isDefault;
+  }
+
+  // One bit per method whose attribute on the handler's type is the default.
+  unsigned TypeDefaults() {
+    PyTypeObject* type = Py_TYPE(object);
+    if (type->tp_version_tag != 0 && type->tp_version_tag == typeVersion) return typeDefaults;
+    typeDefaults = 0;
+    for (int method = 0; method < kMethodCount; ++method) {
+      PyObject* onType = PyObject_GetAttr(reinterpret_cast<PyObject*>(type), methodNames[method]);
+      if (!onType) {
+        Fail();
+        return ~0u;
+      }
+      if (onType == defaultMethods[method]) typeDefaults |= 1u << method;
+      Py_DECREF(onType);
+    }
+    typeVersion = type->tp_version_tag;
+    return typeDefaults;
   }
 
   static PyObject* AttributeDict(const attr_list_t& attributes, unsigned long count) {
@@ -163,7 +342,7 @@ class PythonHtmlHandler final : public Handler {
     for (unsigned long i = 0; i < count; ++i) {
       const Tessarin::Html::attr_t& attribute = attributes.data[i];
       PyObject* value = CodePointsToStr(attribute.value.data, attribute.value.size);
-      PyObject* key = value ? CodePointsToStr(attribute.name.data, attribute.name.size) : nullptr;
+      PyObject* key = value ? names->Get(attribute.name.data, attribute.name.size) : nullptr;
       int status = key ? PyDict_SetItem(dict, key, value) : -1;
       Py_XDECREF(key);
       Py_XDECREF(value);
@@ -178,6 +357,16 @@ class PythonHtmlHandler final : public Handler {
   tessarin_HtmlHandler* object = nullptr;
   bool failed = false;
   bool busy = false;
+  bool textMode = false;
+  std::vector<Py_UCS4> text;  // characters not yet delivered to OnText
+  // Python code may have run since `epoch` last changed if it differs from
+  // `decidedEpoch`; `decided` and `skipped` hold one bit per method.
+  unsigned long epoch = 0;
+  unsigned long decidedEpoch = ~0ul;
+  unsigned decided = 0;
+  unsigned skipped = 0;
+  unsigned int typeVersion = 0;  // the type's version tag when typeDefaults was read
+  unsigned typeDefaults = 0;
 };
 
 // Every so many tokenizer steps a parse runs the pending signal handlers and
@@ -197,14 +386,11 @@ bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler) {
     InputConsumer consumer(codePoints);
     Tokenizer tokenizer(consumer);
     tokenizer.SetHandler(handler);
-    handler.BeginParse();
-    unsigned steps = 0;
-    while (tokenizer.Tokenize() && !handler.Failed()) {
-      if (++steps == kYieldInterval) {
-        steps = 0;
-        if (PyErr_CheckSignals() < 0) return false;
-        PyEval_RestoreThread(PyEval_SaveThread());
-      }
+    if (!handler.BeginParse()) return false;
+    while (tokenizer.Run(kYieldInterval) && !handler.Failed()) {
+      handler.PythonMayHaveRun();
+      if (PyErr_CheckSignals() < 0) return false;
+      PyEval_RestoreThread(PyEval_SaveThread());
     }
     if (handler.Failed()) return false;
     if (tokenizer.OutOfMemory()) {
@@ -387,6 +573,9 @@ PyMethodDef tessarin_HtmlHandler_methods[] = {
      "Called when the end-of-file token is encountered. This token is returned when there is not more data to "
      "parse, even if the data does not come from an actual file. Parsing terminates after this token has been "
      "encountered."},
+    {"OnText", HtmlHandler_default, METH_VARARGS,
+     "Called with a run of consecutive characters when the handler overrides it; OnChar is then not called. "
+     "A run ends before any other callback; a long run may arrive in several calls."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyObject* HtmlHandler_new(PyTypeObject* type, PyObject*, PyObject*) {
@@ -448,6 +637,12 @@ PyMODINIT_FUNC PyInit_htmltess(void) {
 
   for (int i = 0; i < kMethodCount; ++i) {
     if (!methodNames[i] && !(methodNames[i] = PyUnicode_InternFromString(methodNameStrings[i]))) return nullptr;
+    defaultMethods[i] = PyDict_GetItemWithError(tessarin_HtmlParserType.tp_dict, methodNames[i]);
+    if (!defaultMethods[i]) return nullptr;
+  }
+  if (!names && !(names = new (std::nothrow) NameCache())) {
+    PyErr_NoMemory();
+    return nullptr;
   }
   PyObject* module = PyModule_Create(&tessarinwebmodule);
   if (!module) return nullptr;
