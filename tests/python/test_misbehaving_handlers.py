@@ -289,3 +289,35 @@ def test_threads_parsing_concurrently_with_their_own_handlers():
     finally:
         sys.setswitchinterval(interval)
     assert results == expected
+
+
+class TextRaisesAt(htmltess.HtmlHandler):
+    """Takes text in runs through OnText and raises at the n-th run (counted from 0; never when negative)."""
+
+    def __init__(self, at: int, error: BaseException) -> None:
+        self.at = at
+        self.error = error
+        self.texts: list[str] = []
+        self.eof = False
+
+    def OnText(self, text):
+        self.texts.append(text)
+        if len(self.texts) - 1 == self.at:
+            raise self.error
+
+    def OnEof(self):
+        self.eof = True
+
+
+def test_an_exception_from_on_text_propagates_unchanged_and_ends_the_parse():
+    document = DOCUMENT * 3 + "z" * 20000
+    complete = TextRaisesAt(-1, Boom())
+    htmltess.html_parse_string(complete, document)
+    assert len(complete.texts) > 3 and complete.eof
+    for at in range(len(complete.texts)):
+        error = Boom(at)
+        handler = TextRaisesAt(at, error)
+        with pytest.raises(Boom) as raised:
+            htmltess.html_parse_string(handler, document)
+        assert raised.value is error
+        assert handler.texts == complete.texts[: at + 1] and not handler.eof
