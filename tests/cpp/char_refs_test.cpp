@@ -16,7 +16,8 @@ namespace {
 // The order of the tests after "&": "#" comes before the additional allowed
 // character, which comes before the names. (input, allowed, written, rest)
 TEST(ConsumeCharRef, TestsTheAdditionalAllowedCharacterAfterNumbersAndBeforeNames) {
-  for (auto [input, allowed, written, rest] : {std::tuple{"#65;", '#', "A", ""}, std::tuple{"amp;x", 'a', "", "amp;x"}}) {
+  for (auto [input, allowed, written, rest] :
+       {std::tuple{"#65;", '#', "A", ""}, std::tuple{"amp;x", 'a', "", "amp;x"}}) {
     Pipeline p(input);
     unsigned int cp = allowed, out[2];
     size_t count = p.consumer.ConsumeCharRef(p.tokenizer, &cp, true, out);
