@@ -231,7 +231,7 @@ def test_reference_in_value(quote, written, value, errors):
 
 # (document, events): the end of each kind of value, and its additional
 # allowed character: "&" directly before it is a plain "&", with no parse error.
-CASES = [
+VALUE_CASES = [
     ('<a b="&">', [tag("&")]),
     ("<a b='&'>", [tag("&")]),
     ("<a b=&>", [tag("&")]),
@@ -258,6 +258,6 @@ CASES = [
 ]
 
 
-@pytest.mark.parametrize("document, expected", CASES)
+@pytest.mark.parametrize("document, expected", VALUE_CASES)
 def test_value_ends_and_allowed_characters(document, expected):
     assert tokens(document) == expected
