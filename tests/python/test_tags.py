@@ -25,10 +25,6 @@ def start(name, attributes=None, self_closing=False):
         ("</>x", [PE, ("Character", "x")]),
         ("</", [PE, ("Character", "</")]),
         # Tag name state.
-        ("<a\tb>", [start("a", {"b": ""})]),
-        ("<a\nb>", [start("a", {"b": ""})]),
-        ("<a\fb>", [start("a", {"b": ""})]),
-        ("<a b>", [start("a", {"b": ""})]),
         ("<br/>", [start("br", self_closing=True)]),
         ("<a>b", [start("a"), ("Character", "b")]),
         ("<a\0b>", [PE, start("a\ufffdb")]),
