@@ -331,15 +331,6 @@ def test_deep_nesting_ends_in_recursion_error(limit, stack, ended_by):
     assert (result.returncode, result.stdout.split()) == (0, [ended_by, ended_by, "True"]), result.stderr
 
 
-def alarm_raising(seconds):
-    def handler(signum, frame):
-        raise Boom("alarm")
-
-    previous = signal.signal(signal.SIGALRM, handler)
-    signal.setitimer(signal.ITIMER_REAL, seconds)
-    return lambda: (signal.setitimer(signal.ITIMER_REAL, 0), signal.signal(signal.SIGALRM, previous))
-
-
 class Silent(htmltess.HtmlHandler):
     pass
 
@@ -353,12 +344,18 @@ def test_a_signal_stops_a_long_parse(tmp_path, via_file):
     handler = Silent()
     reached_end = []
     handler.OnEof = functools.partial(reached_end.append, True)
-    stop = alarm_raising(0.05)
+
+    def on_alarm(signum, frame):
+        raise Boom("alarm")
+
+    previous = signal.signal(signal.SIGALRM, on_alarm)
+    signal.setitimer(signal.ITIMER_REAL, 0.05)
     try:
         with pytest.raises(Boom):
             (parse_file if via_file else parse_string)(handler, source)
     finally:
-        stop()
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
     assert reached_end == []
 
 
