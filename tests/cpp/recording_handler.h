@@ -1,38 +1,28 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 
 #include "html/consumer.h"
 #include "html/handler.h"
 #include "html/tokenizer.h"
+#include "stream/file_stream.h"
 #include "stream/memory_stream.h"
 #include "stream/unicode_stream.h"
 
 namespace TessarinTest {
 
-// Appends a code point as UTF-8; values above U+10FFFF are written as \x{...}.
+// Appends a code point as UTF-8, in up to four bytes as the decoder reads them
+// (so values above U+10FFFF too).
 inline void AppendCodePoint(std::string& out, unsigned int cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp <= 0x10FFFF) {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "\\x{%X}", cp);
-    out += buf;
-  }
+  int tail = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;  // continuation bytes
+  out += static_cast<char>(tail ? (0xFF << (7 - tail)) | (cp >> (6 * tail)) : cp);
+  for (int shift = 6 * (tail - 1); shift >= 0; shift -= 6) out += static_cast<char>(0x80 | ((cp >> shift) & 0x3F));
 }
 
 inline std::string Quoted(const unsigned int* text, unsigned long length) {
@@ -43,10 +33,9 @@ inline std::string Quoted(const unsigned int* text, unsigned long length) {
 }
 
 // Records every token as one line of a compact html5lib-like text, adjacent
-// characters merged:
+// characters merged, events joined with " | ":
 //   ParseError | Character "a<" | StartTag "a" {"b":"c"} true | EndTag "a" |
 //   Comment "x" | DOCTYPE "html" null null | EOF
-// Events are joined with " | ".
 class RecordingHandler : public Tessarin::Html::Handler {
  public:
   explicit RecordingHandler(bool acknowledge = true) : acknowledge(acknowledge) {}
@@ -65,14 +54,14 @@ class RecordingHandler : public Tessarin::Html::Handler {
     std::string event = "StartTag " + Quoted(name, nameLength) + " {";
     for (unsigned long i = 0; i < attributeCount; ++i) {
       const Tessarin::Html::attr_t& a = attributes.data[i];
-      if (i) event += ",";
-      event += Quoted(a.name.data, a.name.size) + ":" + Quoted(a.value.data, a.value.size);
+      event += (i ? "," : "") + Quoted(a.name.data, a.name.size) + ":" + Quoted(a.value.data, a.value.size);
     }
-    event += selfClosing ? "} true" : "} false";
-    Add(event);
+    Add(event + (selfClosing ? "} true" : "} false"));
     if (selfClosing && acknowledge) GetTokenizer()->Acknowledge();
   }
-  void OnEndTag(const unsigned int* name, unsigned long nameLength) override { Add("EndTag " + Quoted(name, nameLength)); }
+  void OnEndTag(const unsigned int* name, unsigned long nameLength) override {
+    Add("EndTag " + Quoted(name, nameLength));
+  }
   void OnComment(const unsigned int* text, unsigned long length) override { Add("Comment " + Quoted(text, length)); }
   void OnChar(unsigned int cp) override {
     if (lastWasChar) {
@@ -91,8 +80,7 @@ class RecordingHandler : public Tessarin::Html::Handler {
 
  private:
   void Add(const std::string& event) {
-    if (!events.empty()) events += " | ";
-    events += event;
+    events += (events.empty() ? "" : " | ") + event;
     lastWasChar = false;
   }
 
@@ -100,23 +88,67 @@ class RecordingHandler : public Tessarin::Html::Handler {
   bool lastWasChar = false;
 };
 
-// Tokenizes UTF-8 input from memory to the end and returns the recorded events.
-// With runSteps > 0 the tokenizer is driven by Run(runSteps) instead of Tokenize.
-inline std::string Tokenize(std::string_view input, bool acknowledge = true, unsigned long runSteps = 0) {
-  Tessarin::MemoryInputStream bytes(input.data(), input.size());
-  Tessarin::Unicode::InputStream codePoints(bytes);
-  Tessarin::Html::InputConsumer consumer(codePoints);
-  Tessarin::Html::Tokenizer tokenizer(consumer);
-  RecordingHandler handler(acknowledge);
-  tokenizer.SetHandler(handler);
-  if (runSteps) {
-    while (tokenizer.Run(runSteps)) {
+enum class Source { Memory, File };
+
+inline void PrintTo(Source source, std::ostream* os) { *os << (source == Source::Memory ? "memory" : "file"); }
+
+// Bytes read from memory or from a temporary file, which is removed with the object.
+class Bytes {
+ public:
+  Bytes(Source source, std::string text) : text(std::move(text)) {
+    if (source == Source::Memory) {
+      stream = std::make_unique<Tessarin::MemoryInputStream>(this->text.data(), this->text.size());
+      return;
     }
-  } else {
-    while (tokenizer.Tokenize()) {
+    char name[] = "/tmp/htmltess-test-XXXXXX";
+    int fd = mkstemp(name);
+    path = name;
+    if (fd < 0 || write(fd, this->text.data(), this->text.size()) != static_cast<ssize_t>(this->text.size())) {
+      std::perror(name);
     }
+    close(fd);
+    stream = std::make_unique<Tessarin::FileInputStream>(name);
   }
-  return handler.events;
+  ~Bytes() {
+    if (!path.empty()) std::remove(path.c_str());
+  }
+
+  const std::string text;
+  std::string path;
+  std::unique_ptr<Tessarin::RawInputStream> stream;
+};
+
+// The input layers and a tokenizer over one document, with a recording handler.
+struct Pipeline {
+  explicit Pipeline(std::string text, Source source = Source::Memory, bool acknowledge = true)
+      : bytes(source, std::move(text)), codePoints(*bytes.stream), consumer(codePoints), tokenizer(consumer),
+        handler(acknowledge) {
+    tokenizer.SetHandler(handler);
+  }
+
+  // Tokenizes to the end, by Run(runSteps) if runSteps > 0, and returns the events.
+  std::string Events(unsigned long runSteps = 0) {
+    while (runSteps ? tokenizer.Run(runSteps) : tokenizer.Tokenize()) {
+    }
+    return handler.events;
+  }
+  // Consumes the code points still to come and returns them as UTF-8.
+  std::string Rest() {
+    std::string rest;
+    for (unsigned int cp; (cp = consumer.Consume()) != Tessarin::Html::kEof;) AppendCodePoint(rest, cp);
+    return rest;
+  }
+
+  Bytes bytes;
+  Tessarin::Unicode::InputStream codePoints;
+  Tessarin::Html::InputConsumer consumer;
+  Tessarin::Html::Tokenizer tokenizer;
+  RecordingHandler handler;
+};
+
+// Tokenizes UTF-8 input from memory to the end and returns the recorded events.
+inline std::string Tokenize(std::string_view input, bool acknowledge = true, unsigned long runSteps = 0) {
+  return Pipeline(std::string(input), Source::Memory, acknowledge).Events(runSteps);
 }
 
 }  // namespace TessarinTest

@@ -11,26 +11,29 @@ class Recorder(htmltess.HtmlHandler):
     def __init__(self) -> None:
         self.events: list[tuple] = []
 
+    def record(self, event: tuple) -> None:
+        self.events.append(event)
+
     def OnParseError(self):
-        self.events.append(("ParseError",))
+        self.record(("ParseError",))
 
     def OnDoctype(self, name, public_id, system_id):
-        self.events.append(("DOCTYPE", name, public_id, system_id))
+        self.record(("DOCTYPE", name, public_id, system_id))
 
     def OnStartTag(self, name, attributes, self_closing):
-        self.events.append(("StartTag", name, dict(attributes), self_closing))
+        self.record(("StartTag", name, dict(attributes), self_closing))
 
     def OnEndTag(self, name):
-        self.events.append(("EndTag", name))
+        self.record(("EndTag", name))
 
     def OnComment(self, text):
-        self.events.append(("Comment", text))
+        self.record(("Comment", text))
 
     def OnChar(self, char):
-        self.events.append(("Character", char))
+        self.record(("Character", char))
 
     def OnEof(self):
-        self.events.append(("EOF",))
+        self.record(("EOF",))
 
     def tokens(self) -> list[tuple]:
         """The events with adjacent characters merged; the single end-of-file event must come last."""

@@ -1,47 +1,20 @@
 """Real web pages give the same events from bytes, from a file and from a str."""
 
-from functools import partial
 from pathlib import Path
 
 import htmltess
 import pytest
+from recording import Recorder
 
-REPO_ROOT = Path(__file__).resolve().parents[2]
-CORPUS = REPO_ROOT.parent / "shared" / "corpus" / "web"
+CORPUS = Path(__file__).resolve().parents[3] / "shared" / "corpus" / "web"
 PAGES = sorted(CORPUS.glob("*.html")) if CORPUS.is_dir() else []
-EOF = ("EOF",)
 
 
-class CompactRecorder(htmltess.HtmlHandler):
-    """Records characters as str and every other event as a tuple. The callbacks
-    that run per character or per error are the list's own append, bound on the
-    instance, so recording a large page stays cheap."""
-
-    def __init__(self):
-        self.events = []
-        self.OnChar = self.events.append
-        self.OnParseError = partial(self.events.append, None)
-
-    def OnDoctype(self, name, public_id, system_id):
-        self.events.append(("DOCTYPE", name, public_id, system_id))
-
-    def OnStartTag(self, name, attributes, self_closing):
-        self.events.append(("StartTag", name, tuple(attributes.items()), self_closing))
-
-    def OnEndTag(self, name):
-        self.events.append(("EndTag", name))
-
-    def OnComment(self, text):
-        self.events.append(("Comment", text))
-
-    def OnEof(self):
-        self.events.append(EOF)
-
-
-def record(parse, handler_input):
-    recorder = CompactRecorder()
-    assert parse(recorder, handler_input) is True
-    assert recorder.events.count(EOF) == 1 and recorder.events[-1] == EOF
+def record(parse, source):
+    recorder = Recorder()
+    recorder.OnChar = recorder.events.append  # bare characters, so that a large page stays cheap
+    assert parse(recorder, source) is True
+    assert recorder.events.count(("EOF",)) == 1 and recorder.events[-1] == ("EOF",)
     return recorder.events
 
 

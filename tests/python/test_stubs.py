@@ -16,37 +16,19 @@ pytest.importorskip("mypy")
 STUBS = pathlib.Path(__file__).resolve().parents[2] / "python" / "htmltess-stubs" / "__init__.pyi"
 
 GOOD = """
-import mmap
-import pathlib
+import mmap, pathlib
 from typing import Optional
 
-import htmltess
-
-
 class Collector(htmltess.HtmlHandler):
-    def __init__(self) -> None:
-        self.text: list[str] = []
-        self.tags: list[tuple[str, dict[str, str], bool]] = []
+    def OnDoctype(self, name: Optional[str], public: Optional[str], system: Optional[str]) -> None: ...
+    def OnStartTag(self, tag: str, attrs: dict[str, str], self_closing: bool) -> None: ...
+    def OnChar(self, c: str) -> None: ...
 
-    def OnDoctype(self, name: Optional[str], public: Optional[str], system: Optional[str]) -> None:
-        pass
-
-    def OnStartTag(self, tag: str, attrs: dict[str, str], self_closing: bool) -> None:
-        self.tags.append((tag, dict(attrs), self_closing))
-
-    def OnChar(self, c: str) -> None:
-        self.text.append(c)
-
-
-collector = Collector()
-done: bool = htmltess.html_parse_string(collector, "<p>x</p>")
-htmltess.html_parse_string(collector, b"x")
-htmltess.html_parse_string(collector, bytearray(b"x"))
-htmltess.html_parse_string(collector, memoryview(b"x"))
-htmltess.html_parse_string(collector, mmap.mmap(-1, 1))
-htmltess.html_parse_file(collector, "doc.html")
-htmltess.html_parse_file(collector, b"doc.html")
-htmltess.html_parse_file(htmltess.HtmlHandler(), pathlib.Path("doc.html"))
+done: bool = htmltess.html_parse_string(Collector(), "<p>x</p>")
+for text in (b"x", bytearray(b"x"), memoryview(b"x"), mmap.mmap(-1, 1)):
+    htmltess.html_parse_string(htmltess.HtmlHandler(), text)
+for path in ("doc.html", b"doc.html", pathlib.Path("doc.html")):
+    htmltess.html_parse_file(htmltess.HtmlHandler(), path)
 """
 
 # Each snippet holds one mistake that mypy must report on its last line.
@@ -68,39 +50,25 @@ BAD = {
 def mypy_errors(tmp_path_factory):
     """Runs mypy once over GOOD and every BAD snippet; maps each file name to its error lines."""
     root = tmp_path_factory.mktemp("mypy")
-    # The stubs of this source tree, found before any installed copy.
-    stubs = root / "stubs"
-    stubs.mkdir()
-    shutil.copy(STUBS, stubs / "htmltess.pyi")
-    sources = root / "src"
-    sources.mkdir()
-    (sources / "good.py").write_text(GOOD)
-    for name, snippet in BAD.items():
-        (sources / f"{name}.py").write_text(f"import htmltess\n{snippet}\n")
-    env = dict(os.environ, MYPYPATH=str(stubs))
-    result = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--strict",
-            "--no-error-summary",
-            "--cache-dir",
-            str(root / "cache"),
-            ".",
-        ],
-        check=False,
-        cwd=sources,
-        env=env,
-        capture_output=True,
-        text=True,
-    )
+    shutil.copy(STUBS, root / "htmltess.pyi")  # this tree's stubs, found before any installed copy
+    for name, snippet in {"good": GOOD, **BAD}.items():
+        (root / f"{name}.py").write_text(f"import htmltess\n{snippet}\n")
+    command = [
+        sys.executable,
+        "-m",
+        "mypy",
+        "--strict",
+        "--no-error-summary",
+        "--cache-dir",
+        root / "cache",
+        ".",
+    ]
+    env = dict(os.environ, MYPYPATH=str(root))
+    result = subprocess.run(command, check=False, cwd=root, env=env, capture_output=True, text=True)
     assert result.returncode in (0, 1), result.stderr
     errors: dict[str, list[int]] = {}
-    for line in result.stdout.splitlines():
-        found = re.match(r"(\w+)\.py:(\d+): error:", line)
-        if found:
-            errors.setdefault(found[1], []).append(int(found[2]))
+    for found in re.finditer(r"^(\w+)\.py:(\d+): error:", result.stdout, re.MULTILINE):
+        errors.setdefault(found[1], []).append(int(found[2]))
     return errors
 
 
@@ -110,16 +78,11 @@ def test_a_correct_handler_type_checks(mypy_errors):
 
 @pytest.mark.parametrize("name", BAD)
 def test_mistakes_are_reported(mypy_errors, name):
-    last_line = 1 + BAD[name].count("\n") + 1
-    assert last_line in mypy_errors.get(name, [])
-
-
-def stub_tree():
-    return ast.parse(STUBS.read_text())
+    assert 2 + BAD[name].count("\n") in mypy_errors.get(name, [])
 
 
 def test_the_stubs_name_what_the_module_offers():
-    tree = stub_tree()
+    tree = ast.parse(STUBS.read_text())
     stubbed = {node.name for node in tree.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
     assert stubbed == {name for name in dir(htmltess) if not name.startswith("_")}
     (handler,) = [node for node in tree.body if isinstance(node, ast.ClassDef)]

@@ -1,6 +1,6 @@
 import htmltess
 import pytest
-from recording import Recorder, tokens
+from recording import tokens
 
 PE = ("ParseError",)
 
@@ -21,26 +21,17 @@ def start(name, attributes=None, self_closing=False):
         ("<\u00e9>", [PE, ("Character", "<\u00e9>")]),
         ("<", [PE, ("Character", "<")]),
         # End tag open state.
-        ("</a>", [("EndTag", "a")]),
         ("</aB>", [("EndTag", "ab")]),
-        ("</>", [PE]),
         ("</>x", [PE, ("Character", "x")]),
         ("</", [PE, ("Character", "</")]),
         # Tag name state.
-        ("<a\tb>", [start("a", {"b": ""})]),
-        ("<a\nb>", [start("a", {"b": ""})]),
-        ("<a\fb>", [start("a", {"b": ""})]),
-        ("<a b>", [start("a", {"b": ""})]),
         ("<br/>", [start("br", self_closing=True)]),
         ("<a>b", [start("a"), ("Character", "b")]),
-        ("<DiV>", [start("div")]),
         ("<a\0b>", [PE, start("a\ufffdb")]),
-        ("<ab", [PE]),
         ("x<ab", [("Character", "x"), PE]),
         ("<a\rb>", [start("a\rb")]),
         ("<a\r\n>", [start("a\r")]),
-        ("<a\u00c0\u00e9Z>", [start("a\u00c0\u00e9z")]),
-        ("<a\U0001f600>", [start("a\U0001f600")]),
+        ("<a\u00c0\u00e9Z\U0001f600>", [start("a\u00c0\u00e9z\U0001f600")]),
         ("<a@[`{>", [start("a@[`{")]),
         # Self-closing start tag state.
         ("<a/>x", [start("a", self_closing=True), ("Character", "x")]),
@@ -60,24 +51,26 @@ def test_tag_states(document, expected):
     assert tokens(document) == expected
 
 
-@pytest.mark.parametrize("length", [1, 10, 11, 20, 21, 1000])
+@pytest.mark.parametrize("length", [10, 11])
 def test_tag_name_of_any_length_is_whole(length):
     name = "".join(chr(ord("a") + i % 26) for i in range(length))
     assert tokens(f"<{name.upper()}></{name}>") == [start(name), ("EndTag", name)]
 
 
-# What follows "<!", "<?" and "</" plus a non-letter belongs to other states:
-# these inputs only have to run to the end of the input.
-@pytest.mark.parametrize("document", ["<!", "<!x>", "<!-->", "<?", "<?x>", "</ x>", "</\0>", "</1", "</?"])
-def test_hand_over_to_other_states(document):
-    tokens(document)
+class Keeper(htmltess.HtmlHandler):
+    def __init__(self):
+        self.calls = []
+
+    def OnStartTag(self, name, attributes, self_closing):
+        self.calls.append((name, attributes, list(attributes.items()), self_closing))
 
 
-@pytest.mark.parametrize(
-    "document, self_closing", [("<a>", False), ("<a/>", True), ("<a b/>", True), ("<a b='c'/>", True)]
-)
-def test_self_closing_flag_is_a_bool(document, self_closing):
-    recorder = Recorder()
-    htmltess.html_parse_string(recorder, document)
-    assert recorder.events[0][3] is self_closing
-    assert PE not in recorder.events
+def test_start_tag_dict_and_flag():
+    keeper = Keeper()
+    htmltess.html_parse_string(keeper, "<a z=1 B='2' y=\"\u00e9\U0001f600\" x><br/>")
+    (name, kept, items, self_closing), (_, _, _, br_self_closing) = keeper.calls
+    assert (name, self_closing, br_self_closing) == ("a", False, True)
+    assert type(self_closing) is bool and type(br_self_closing) is bool
+    assert items == [("z", "1"), ("b", "2"), ("y", "\u00e9\U0001f600"), ("x", "")]
+    assert all(type(key) is str and type(value) is str for key, value in items)
+    assert type(kept) is dict and kept == {}
