@@ -386,14 +386,14 @@ _WORDS = _PROSE.split()
 _WORDS_PER_PARAGRAPH = 80
 
 
-def entity_document(size: int, seed: int = 5) -> bytes:
+def entity_document(size: int, random_state: int = 5) -> bytes:
     """About `size` bytes of prose in which every word is followed by a named character reference.
 
     The names are drawn from the whole WHATWG table, each written with or without its semicolon at random,
     so the document mixes complete references, legacy ones without semicolon and names that only match
-    as a prefix. The same seed gives the same document.
+    as a prefix. The same random state gives the same document.
     """
-    rng = random.Random(seed)
+    rng = random.Random(random_state)
     names = sorted({name.rstrip(";") for name in html.entities.html5})
     parts = ["<!DOCTYPE html>\n<html><head><title>references</title></head><body>\n<p>"]
     length = len(parts[0])

@@ -36,13 +36,13 @@ def main() -> None:
     out.mkdir(parents=True, exist_ok=True)
     shared = root.parent / "shared"
     count = 0
-    for seed in [
+    for sample in [
         *html5lib_inputs(shared / "html5lib-tests" / "tokenizer"),
         *page_slices(shared / "corpus" / "web"),
     ]:
-        (out / hashlib.sha1(seed).hexdigest()).write_bytes(seed)
+        (out / hashlib.sha1(sample).hexdigest()).write_bytes(sample)
         count += 1
-    print(f"{count} seeds in {out}")
+    print(f"{count} inputs in {out}")
 
 
 if __name__ == "__main__":

@@ -153,10 +153,10 @@ def test_long_names_and_values_are_delivered_whole(name_length, value_length):
     assert tokens(tag(attributes)) == [start({name: value, name + "\u00e9": value[::-1]})]
 
 
-def drawn(seed, distinct):
+def drawn(draw, distinct):
     """Names drawn from a pool, so that repeats fall both before and after the point where a tag has
     enough attributes to index their names."""
-    rng = random.Random(seed)
+    rng = random.Random(draw)
     pool = [f"n{i}" for i in range(distinct)] + [f"N{i}" for i in range(distinct)]
     return [rng.choice(pool) for _ in range(3 * distinct)]
 

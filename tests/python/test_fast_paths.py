@@ -30,9 +30,9 @@ def random_document(rng):
     return "".join(rng.choice(pieces) for _ in range(rng.randrange(60)))
 
 
-@pytest.mark.parametrize("seed", range(50))
-def test_text_runs_join_to_the_character_stream(seed):
-    merged, runs = char_and_text_streams(random_document(random.Random(seed)))
+@pytest.mark.parametrize("draw", range(50))
+def test_text_runs_join_to_the_character_stream(draw):
+    merged, runs = char_and_text_streams(random_document(random.Random(draw)))
     assert runs == merged
 
 

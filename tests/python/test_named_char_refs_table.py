@@ -16,9 +16,9 @@ ROW = re.compile(r'    \{"([^"]*)", (\d+), \{(0x[0-9A-F]+|0), (0x[0-9A-F]+|0), (
 
 
 def test_checked_in_table_is_what_the_tool_generates():
-    spec = importlib.util.spec_from_file_location("gen_named_char_refs", TOOL)
-    tool = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(tool)
+    loader_spec = importlib.util.spec_from_file_location("gen_named_char_refs", TOOL)
+    tool = importlib.util.module_from_spec(loader_spec)
+    loader_spec.loader.exec_module(tool)
     assert TABLE.read_text(encoding="utf-8") == tool.generate()
 
 
