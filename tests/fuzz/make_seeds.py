@@ -32,7 +32,7 @@ def page_slices(directory: Path):
 
 
 def main() -> None:
-    root, out = Path(sys.argv[1]), Path(sys.argv[2])
+    root, out = Path(sys.argv[1]).resolve(), Path(sys.argv[2])
     out.mkdir(parents=True, exist_ok=True)
     shared = root.parent / "shared"
     count = 0
