@@ -64,6 +64,8 @@ class Tokenizer {
   void AttributeValueDoubleQuotedState();
   void AttributeValueSingleQuotedState();
   void AttributeValueUnquotedState();
+  template <unsigned int Quote>
+  void QuotedAttributeValue(State self);
   void AfterAttributeValueQuotedState();
   void CharacterReferenceInAttributeValueState();
 
