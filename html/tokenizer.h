@@ -113,8 +113,14 @@ class Tokenizer {
   void BeginComment();
   // Returns to the data state and emits the comment.
   void EmitComment();
-  // Emits the comment and hands the end of input back to the data state.
+  // End of input inside a comment: parse error, the comment is emitted as it
+  // stands, the end of input goes back to the data state.
   void EmitCommentAtEof();
+  // Appends ASCII text to the comment.
+  void AppendToComment(const char* text);
+  // Appends the dashes (and "!") held back in case they closed the comment,
+  // then cp, and returns to the comment state.
+  void ContinueComment(const char* held, unsigned int cp);
   // Begins a DOCTYPE token whose name starts with `first`.
   void BeginDoctype(unsigned int first);
   // Begins a DOCTYPE token with every field missing.
