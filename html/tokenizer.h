@@ -128,7 +128,20 @@ class Tokenizer {
   void SetPublicIdEmpty();
   void SetSystemIdEmpty();
   void EmitDoctype();
+  // End of input inside a DOCTYPE: parse error, the token is emitted as it
+  // stands, the end of input goes back to the data state.
   void EmitDoctypeAtEof();
+  // The states shared by the public and the system identifier, and what
+  // tells the two apart.
+  struct doctype_identifier_t;
+  static const doctype_identifier_t publicIdentifier;
+  static const doctype_identifier_t systemIdentifier;
+  void AfterDoctypeKeyword(const doctype_identifier_t& identifier);
+  void BeforeDoctypeIdentifier(const doctype_identifier_t& identifier);
+  template <unsigned int Quote, typename Buffer>
+  void QuotedDoctypeIdentifier(Buffer& identifier, State after);
+  // Sets the identifier to empty and switches to its `quoted` state.
+  void OpenIdentifier(const doctype_identifier_t& identifier, State quoted);
 
   // Emitters.
   void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }
