@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 
 #include "html/code_points.h"
 #include "stream/unicode_stream.h"
@@ -19,6 +20,18 @@ struct named_ref_t {
 
 extern const named_ref_t mappedCharsByNamedRef[];
 size_t CountNamedCharRef();
+
+// The ASCII code points that end a run in ConsumeRun: those a state handles
+// otherwise than the bulk of its input. Code points above ASCII never do.
+struct run_stops_t {
+  bool ascii[0x80];
+};
+
+constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
+  run_stops_t set{};
+  for (unsigned int c : stops) set.ascii[c] = true;
+  return set;
+}
 
 // The code-point stream through which the tokenizer reads: one code point at a
 // time, with push-back and block look-ahead, plus the resolution of character
@@ -53,31 +66,37 @@ class InputConsumer : public Unicode::InputStream {
     return true;
   }
 
-  // Fast path for runs of text, with the same results as consuming one code
-  // point at a time: while nothing is pending and the byte window holds whole
-  // sequences, consumes each code point other than "<", "&" and NUL and hands
-  // it to sink, until sink returns false. Whatever it stops at stays unread.
+  // Fast path for runs of code points that a state handles alike, with the
+  // same results as consuming them one at a time: while nothing is pending,
+  // consumes up to `budget` code points that are not among `stops`, handing
+  // each to sink, and returns how many it consumed. It stops early where sink
+  // returns false, at the end of the byte window and before a sequence that
+  // the window does not hold whole; whatever it stops at stays unread. The
+  // read position is stored once, when the run ends: sink must not read input.
   template <typename Sink>
-  void ConsumeTextRun(Sink&& sink) {
-    if (!pending.empty()) return;
+  unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
+    if (!pending.empty()) return 0;
     const RawInputStream::window_t& w = raw.Window();
     const unsigned char* bytes = w.bytes;
     size_t at = *w.position;
     const size_t limit = *w.limit;
-    while (limit - at >= 4) {
-      unsigned char b = bytes[at];
-      unsigned int cp = b;
-      unsigned length = 1;
-      if (b >= 0x80) {
-        length = SequenceLength(b);
+    unsigned long taken = 0;
+    while (taken < budget && at < limit) {
+      unsigned int cp = bytes[at];
+      if (cp < 0x80) {
+        if (stops.ascii[cp]) break;
+        ++at;
+      } else {
+        if (limit - at < 4) break;
+        unsigned length = SequenceLength(bytes[at]);
         cp = Decode(bytes + at, length);
-      } else if (b == '<' || b == '&' || b == kNull) {
-        break;
+        at += length;
       }
-      at += length;
-      *w.position = at;
+      ++taken;
       if (!sink(cp)) break;
     }
+    *w.position = at;
+    return taken;
   }
 
   // Consume for every case: pending code points, sequences, the end.
