@@ -86,10 +86,26 @@ unsigned long Tokenizer::EmitTextRun(unsigned long budget) {
   });
 }
 
+// Code points go straight into the room the buffer has; only the one that
+// finds it full goes through Append, which grows it.
 template <bool Lower, typename Buffer>
 unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
-  return consumer.ConsumeRun(stops, budget,
-                             [this, &buffer](unsigned int cp) { return Append(buffer, Lower ? ToAsciiLower(cp) : cp); });
+  unsigned int* out = buffer.data + buffer.size;
+  unsigned int* end = out + buffer.Room();
+  unsigned long taken = consumer.ConsumeRun(stops, budget, [&](unsigned int cp) {
+    if (Lower) cp = ToAsciiLower(cp);
+    if (out != end) {
+      *out++ = cp;
+      return true;
+    }
+    buffer.size = out - buffer.data;
+    if (!Append(buffer, cp)) return false;
+    out = buffer.data + buffer.size;
+    end = out + buffer.Room();
+    return true;
+  });
+  buffer.size = out - buffer.data;
+  return taken;
 }
 
 unsigned long Tokenizer::AppendValueRun(const run_stops_t& stops, unsigned long budget) {
