@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <initializer_list>
 
@@ -21,15 +22,17 @@ struct named_ref_t {
 extern const named_ref_t mappedCharsByNamedRef[];
 size_t CountNamedCharRef();
 
-// The ASCII code points that end a run in ConsumeRun: those a state handles
-// otherwise than the bulk of its input. Code points above ASCII never do.
+// The bytes at which a run in ConsumeRun leaves its ASCII loop: the ASCII code
+// points that a state handles otherwise than the bulk of its input, which end
+// the run, and every byte above ASCII, which begins a sequence to decode.
 struct run_stops_t {
-  bool ascii[0x80];
+  bool byte[0x100];
 };
 
 constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
   run_stops_t set{};
-  for (unsigned int c : stops) set.ascii[c] = true;
+  for (unsigned int b = 0x80; b < 0x100; ++b) set.byte[b] = true;
+  for (unsigned int c : stops) set.byte[c] = true;
   return set;
 }
 
@@ -81,19 +84,24 @@ class InputConsumer : public Unicode::InputStream {
     size_t at = *w.position;
     const size_t limit = *w.limit;
     unsigned long taken = 0;
-    while (taken < budget && at < limit) {
-      unsigned int cp = bytes[at];
-      if (cp < 0x80) {
-        if (stops.ascii[cp]) break;
-        ++at;
-      } else {
-        if (limit - at < 4) break;
-        unsigned length = SequenceLength(bytes[at]);
-        cp = Decode(bytes + at, length);
-        at += length;
+    bool more = true;
+    while (more && taken < budget && at < limit) {
+      // ASCII is a byte a code point, so a bound in bytes bounds the count.
+      const size_t from = at;
+      const size_t end = at + std::min<size_t>(budget - taken, limit - at);
+      while (at < end && !stops.byte[bytes[at]]) {
+        if (!sink(bytes[at++])) {
+          more = false;
+          break;
+        }
       }
+      taken += at - from;
+      if (!more || at == end || bytes[at] < 0x80 || limit - at < 4) break;
+      unsigned length = SequenceLength(bytes[at]);
+      unsigned int cp = Decode(bytes + at, length);
+      at += length;
       ++taken;
-      if (!sink(cp)) break;
+      more = sink(cp);
     }
     *w.position = at;
     return taken;
