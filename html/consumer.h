@@ -63,6 +63,19 @@ class InputConsumer : public Unicode::InputStream {
     }
     return ConsumeAny();
   }
+  // The next code point, without consuming it; false at the end. ASCII with
+  // nothing pending is read straight from the byte window and stays there.
+  bool Peek(unsigned int& cp) {
+    if (pending.empty()) {
+      const RawInputStream::window_t& w = raw.Window();
+      size_t at = *w.position;
+      if (at < *w.limit && w.bytes[at] < 0x80) {
+        cp = w.bytes[at];
+        return true;
+      }
+    }
+    return Unicode::InputStream::Peek(cp);
+  }
   // The next Consume returns cp (kEof included).
   bool Unconsume(unsigned int cp) {
     pending.push_front(cp);
@@ -124,7 +137,6 @@ class InputConsumer : public Unicode::InputStream {
   // Consumes the longest name ahead; reports its code points, their count,
   // the name's last character and the name itself.
   bool LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name);
-  bool LookupCharRecursive(const char* name, size_t index, unsigned int& last);
   bool CheckAlphaNumStart();
 
   struct num_ref_t {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "html/tokenizer.h"
@@ -15,19 +16,66 @@ namespace {
 // The longest name, "CounterClockwiseContourIntegral;", bounds the look-ahead.
 constexpr size_t kLongestName = 32;
 
-// The character at k of a row's name folded to lower case, or 0 where the
-// name without its ";" has ended. Rows are sorted by exactly this key, position
-// by position, so the rows whose names begin with the same letters, case
-// aside, lie together.
-unsigned int FoldedAt(const named_ref_t& row, size_t k) {
-  unsigned char c = static_cast<unsigned char>(row.name[k]);
-  return c == ';' || c == '\0' ? 0 : ToAsciiLower(c);
-}
+// FNV-1a over the characters of a name.
+constexpr uint32_t kHashStart = 2166136261u;
+uint32_t HashStep(uint32_t hash, char c) { return (hash ^ static_cast<unsigned char>(c)) * 16777619u; }
 
-struct row_span_t {
-  const named_ref_t* begin;
-  const named_ref_t* end;
+// Rows by name as written (";" included): an open-addressing hash table whose
+// slots hold the high bits of a name's hash and its row's index plus one (0
+// for an empty slot). kSlots, a power of two, keeps it under a third full.
+template <size_t kSlots>
+class name_table_t {
+ public:
+  void Insert(size_t row, uint32_t hash) {
+    size_t i = hash & kSlotMask;
+    while (slots[i]) i = (i + 1) & kSlotMask;
+    slots[i] = (hash & kTagMask) | static_cast<uint32_t>(row + 1);
+  }
+
+  // The row whose name is exactly key[0, length), which hashes to `hash`.
+  const named_ref_t* Find(const char* key, size_t length, uint32_t hash) const {
+    for (size_t i = hash & kSlotMask; slots[i]; i = (i + 1) & kSlotMask) {
+      if ((slots[i] & kTagMask) != (hash & kTagMask)) continue;
+      const named_ref_t& row = mappedCharsByNamedRef[(slots[i] & ~kTagMask) - 1];
+      if (std::strncmp(row.name, key, length) == 0 && row.name[length] == '\0') return &row;
+    }
+    return nullptr;
+  }
+
+ private:
+  static constexpr size_t kSlotMask = kSlots - 1;
+  static constexpr uint32_t kTagMask = 0xFFFF0000u;
+  uint32_t slots[kSlots] = {};
 };
+
+// The names with ";" and the few without, apart, so that looking for the
+// latter, which most references in a text lack, is short. Built once, on the
+// first reference.
+struct name_index_t {
+  name_index_t() {
+    for (size_t row = 0; row < CountNamedCharRef(); ++row) {
+      const char* name = mappedCharsByNamedRef[row].name;
+      size_t length = std::strlen(name);
+      uint32_t hash = kHashStart;
+      for (size_t i = 0; i < length; ++i) hash = HashStep(hash, name[i]);
+      if (name[length - 1] == ';') {
+        withSemicolon.Insert(row, hash);
+      } else {
+        withoutSemicolon.Insert(row, hash);
+        longestWithoutSemicolon = std::max(longestWithoutSemicolon, length);
+      }
+    }
+  }
+
+  name_table_t<8192> withSemicolon;
+  name_table_t<512> withoutSemicolon;
+  size_t longestWithoutSemicolon = 0;
+};
+
+const name_index_t& NameIndex() {
+  static const name_index_t index;
+  return index;
+}
 
 // Puts back the characters of a name that were consumed, newest first.
 void UnconsumeName(InputConsumer& input, const char* name) {
@@ -55,54 +103,60 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
   return count;
 }
 
-// Looks at most kLongestName code points ahead, once. The rows whose names
-// without ";" equal a prefix of them, case aside, are found by narrowing a
-// range of the table one code point at a time (two binary searches per code
-// point); only those few rows are matched exactly, longest prefix first, and
-// the first that matches is the longest name ahead.
+// Names are ASCII letters and digits with an optional ";" at the end, so the
+// longest name ahead is either the whole run of letters and digits ahead with
+// the ";" after it, or a name without ";" that begins the run, and those are
+// short. The run is read straight from the byte window when nothing is
+// pending and the window holds it (letters and digits are one byte each);
+// otherwise it is peeked. Only the taken name is consumed.
 bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name) {
-  unsigned int ahead[kLongestName];
-  size_t length = Peek(ahead, kLongestName);
-  // sameStem[k]: the rows whose names without ";" are k + 1 long and equal the
-  // first k + 1 code points ahead, case aside. Within one such span the name
-  // with ";" comes before the same name without it.
-  row_span_t sameStem[kLongestName];
-  size_t depth = 0;
-  const named_ref_t* lo = mappedCharsByNamedRef;
-  const named_ref_t* hi = lo + CountNamedCharRef();
-  for (size_t k = 0; k < length && IsAsciiAlphanumeric(ahead[k]); ++k) {
-    unsigned int folded = ToAsciiLower(ahead[k]);
-    lo = std::lower_bound(lo, hi, folded, [k](const named_ref_t& row, unsigned int c) { return FoldedAt(row, k) < c; });
-    hi = std::upper_bound(lo, hi, folded, [k](unsigned int c, const named_ref_t& row) { return c < FoldedAt(row, k); });
-    if (lo == hi) break;
-    const named_ref_t* stemEnd = lo;
-    while (stemEnd != hi && FoldedAt(*stemEnd, k + 1) == 0) ++stemEnd;
-    sameStem[depth++] = {lo, stemEnd};
-    lo = stemEnd;
-  }
-  while (depth-- > 0) {
-    for (const named_ref_t* row = sameStem[depth].begin; row != sameStem[depth].end; ++row) {
-      if (LookupCharRecursive(row->name, 0, last)) {
-        std::copy_n(row->codePoints, row->count, out);
-        count = row->count;
-        name = row->name;
-        return true;
-      }
+  const name_index_t& index = NameIndex();
+  char key[kLongestName + 1];
+  size_t length = 0;
+  bool semicolon = false;
+  const RawInputStream::window_t& w = raw.Window();
+  const size_t at = *w.position;
+  const size_t limit = *w.limit;
+  bool inWindow = false;
+  if (pending.empty()) {
+    while (length < kLongestName && at + length < limit && IsAsciiAlphanumeric(w.bytes[at + length])) {
+      key[length] = static_cast<char>(w.bytes[at + length]);
+      ++length;
     }
+    inWindow = length == kLongestName || at + length < limit;
+    semicolon = length < kLongestName && at + length < limit && w.bytes[at + length] == ';';
   }
-  return false;
-}
-
-bool InputConsumer::LookupCharRecursive(const char* name, size_t index, unsigned int& last) {
-  unsigned int expected = static_cast<unsigned char>(name[index]);
-  if (expected == '\0') return true;
-  unsigned int c;
-  if (!Peek(c) || c != expected) return false;
-  Skip(1);
-  last = c;
-  if (LookupCharRecursive(name, index + 1, last)) return true;
-  Unconsume(c);
-  return false;
+  if (!inWindow) {
+    unsigned int ahead[kLongestName];
+    size_t got = Peek(ahead, kLongestName);
+    for (length = 0; length < got && IsAsciiAlphanumeric(ahead[length]); ++length) {
+      key[length] = static_cast<char>(ahead[length]);
+    }
+    semicolon = length < got && ahead[length] == ';';
+  }
+  uint32_t prefixHash[kLongestName + 1];
+  prefixHash[0] = kHashStart;
+  for (size_t i = 0; i < length; ++i) prefixHash[i + 1] = HashStep(prefixHash[i], key[i]);
+  key[length] = ';';
+  size_t taken = length + 1;
+  const named_ref_t* row =
+      semicolon ? index.withSemicolon.Find(key, taken, HashStep(prefixHash[length], ';')) : nullptr;
+  if (!row) {
+    // The longest name without ";" that begins the run.
+    taken = std::min(length, index.longestWithoutSemicolon);
+    while (taken > 0 && !(row = index.withoutSemicolon.Find(key, taken, prefixHash[taken]))) --taken;
+  }
+  if (!row) return false;
+  if (inWindow) {
+    *w.position = at + taken;
+  } else {
+    Skip(taken);
+  }
+  std::copy_n(row->codePoints, row->count, out);
+  count = row->count;
+  last = static_cast<unsigned char>(key[taken - 1]);
+  name = row->name;
+  return true;
 }
 
 // The run of alphanumerics can be as long as the rest of the input, so it is

@@ -241,7 +241,7 @@ void PrintTo(const TextCase& c, std::ostream* os) { *os << Shown(c.input); }
 
 std::vector<TextCase> TextCases() {
   std::string run = Letters(kBuffer + 100);
-  return {
+  std::vector<TextCase> cases = {
       {"&" + run + ";", "ParseError | Character \"&" + run + ";\" | EOF"},
       {"&" + run, "Character \"&" + run + "\" | EOF"},
       {std::string(kBuffer - 2, '.') + "&" + run + ";&amp;",
@@ -251,6 +251,12 @@ std::vector<TextCase> TextCases() {
        "ParseError | ParseError | Character \"\u20AC \" | ParseError | "
        "Character \"&#\" | EOF"},
   };
+  // A name read from the file stream's window, cut by its end at each place.
+  for (size_t k = 1; k <= 8; ++k) {
+    std::string text(kBuffer - k, '.');
+    cases.push_back({text + "&notin;&amp", "Character \"" + text + "\u2209\" | ParseError | Character \"&\" | EOF"});
+  }
+  return cases;
 }
 
 class ReferencesInText : public testing::TestWithParam<std::tuple<Source, TextCase>> {};
