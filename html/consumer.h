@@ -48,7 +48,18 @@ class InputConsumer : public Unicode::InputStream {
   using Unicode::InputStream::Peek;
   using Unicode::InputStream::Push;
   using Unicode::InputStream::Skip;
-  size_t Skip(unsigned long n) override { return Unicode::InputStream::Skip(n); }
+  // Skips n code points; ASCII with nothing pending is skipped in the byte window.
+  size_t Skip(unsigned long n) override {
+    if (pending.empty()) {
+      const RawInputStream::window_t& w = raw.Window();
+      size_t at = *w.position;
+      if (n <= *w.limit - at && std::all_of(w.bytes + at, w.bytes + at + n, [](unsigned char b) { return b < 0x80; })) {
+        *w.position = at + n;
+        return n;
+      }
+    }
+    return Unicode::InputStream::Skip(n);
+  }
 
   // The next code point, or kEof when the input is exhausted. ASCII with
   // nothing pending is the hot case and is read straight from the byte window.
