@@ -45,24 +45,12 @@ constexpr run_stops_t kCommentStops = RunStops({'-', kNull});
 
 }  // namespace
 
-bool Tokenizer::Run(unsigned long steps) {
-  interrupted = false;
-  while (steps && !interrupted) {
-    if (!outOfMemory) steps -= RunOrdinaryCodePoints(steps);
-    if (outOfMemory) return false;
-    if (!steps || interrupted) break;
-    --steps;
-    if (!Step()) return false;
-  }
-  return true;
-}
-
 // Fast paths for the states that spend most of their steps on code points
 // their table sends to its last row, "anything else": a run of such code
 // points is consumed at once, each counted as one step, with the effects that
 // row has (append, lowered in names; emit in the data state; the value states
 // store themselves as returnState). The state stays as it is.
-unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
+inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
   if (state == &Tokenizer::DataState) return EmitTextRun(budget);
   if (state == &Tokenizer::AttributeValueDoubleQuotedState) {
     return AppendValueRun(kDoubleQuotedValueStops, budget);
@@ -77,6 +65,18 @@ unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
   if (state == &Tokenizer::AttributeValueUnquotedState) return AppendValueRun(kUnquotedValueStops, budget);
   if (state == &Tokenizer::CommentState) return AppendRun<false>(commentData, kCommentStops, budget);
   return 0;
+}
+
+bool Tokenizer::Run(unsigned long steps) {
+  interrupted = false;
+  while (steps && !interrupted) {
+    if (!outOfMemory) steps -= RunOrdinaryCodePoints(steps);
+    if (outOfMemory) return false;
+    if (!steps || interrupted) break;
+    --steps;
+    if (!Step()) return false;
+  }
+  return true;
 }
 
 unsigned long Tokenizer::EmitTextRun(unsigned long budget) {
