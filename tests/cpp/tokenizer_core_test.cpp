@@ -60,7 +60,9 @@ TEST(Run, GivesTheSameEventsAsTokenize) {
   }
   for (const std::string& input : inputs) {
     std::string expected = Tokenize(input);
-    for (unsigned long steps : {1ul, 2ul, 3ul, 7ul, 4096ul}) EXPECT_EQ(Tokenize(input, true, steps), expected) << steps;
+    for (unsigned long steps : {1ul, 2ul, 3ul, 4ul, 5ul, 6ul, 7ul, 4096ul}) {
+      EXPECT_EQ(Tokenize(input, true, steps), expected) << steps;
+    }
   }
 }
 
