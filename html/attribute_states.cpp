@@ -229,15 +229,18 @@ void Tokenizer::BeforeAttributeValueState() {
   }
 }
 
-void Tokenizer::AttributeValueDoubleQuotedState() {
-  returnState = &Tokenizer::AttributeValueDoubleQuotedState;
+// The two quoted value states differ only in their quote, which closes the
+// value and is the additional allowed character of a reference in it.
+template <unsigned int Quote>
+void Tokenizer::QuotedAttributeValue(State self) {
+  returnState = self;
   unsigned int c = consumer.Consume();
   switch (c) {
-    case '"':
+    case Quote:
       SwitchTo(&Tokenizer::AfterAttributeValueQuotedState);
       break;
     case '&':
-      additionalAllowedChar = '"';
+      additionalAllowedChar = Quote;
       SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
       break;
     case kNull:
@@ -253,28 +256,12 @@ void Tokenizer::AttributeValueDoubleQuotedState() {
   }
 }
 
+void Tokenizer::AttributeValueDoubleQuotedState() {
+  QuotedAttributeValue<'"'>(&Tokenizer::AttributeValueDoubleQuotedState);
+}
+
 void Tokenizer::AttributeValueSingleQuotedState() {
-  returnState = &Tokenizer::AttributeValueSingleQuotedState;
-  unsigned int c = consumer.Consume();
-  switch (c) {
-    case '\'':
-      SwitchTo(&Tokenizer::AfterAttributeValueQuotedState);
-      break;
-    case '&':
-      additionalAllowedChar = '\'';
-      SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
-      break;
-    case kNull:
-      ParseError();
-      AppendToValue(kReplacement);
-      break;
-    case kEof:
-      DropTagAtEof();
-      break;
-    default:
-      AppendToValue(c);
-      break;
-  }
+  QuotedAttributeValue<'\''>(&Tokenizer::AttributeValueSingleQuotedState);
 }
 
 void Tokenizer::AttributeValueUnquotedState() {

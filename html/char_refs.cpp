@@ -136,6 +136,8 @@ bool InputConsumer::ConsumeHexCharRef(Tokenizer& tokenizer, char x, unsigned lon
 }
 
 bool InputConsumer::LookupRef(unsigned long number, unsigned int& cp) {
+  // Every row's number is below 0xA0: most references need no scan.
+  if (number >= 0xA0) return false;
   for (const num_ref_t& row : mappedCharsByRef) {
     if (row.number == number) {
       cp = row.codePoint;

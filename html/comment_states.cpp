@@ -19,8 +19,19 @@ void Tokenizer::EmitComment() {
 }
 
 void Tokenizer::EmitCommentAtEof() {
+  ParseError();
   EmitCommentToken();
   ReconsumeEofInData();
+}
+
+void Tokenizer::AppendToComment(const char* text) {
+  for (; *text; ++text) Append(commentData, static_cast<unsigned char>(*text));
+}
+
+void Tokenizer::ContinueComment(const char* held, unsigned int cp) {
+  AppendToComment(held);
+  Append(commentData, cp);
+  SwitchTo(&Tokenizer::CommentState);
 }
 
 void Tokenizer::EmitCommentToken() {
@@ -54,16 +65,13 @@ void Tokenizer::CommentStartState() {
       break;
     case kNull:
       ParseError();
-      Append(commentData, kReplacement);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("", kReplacement);
       break;
     case kEof:
-      ParseError();
       EmitCommentAtEof();
       break;
     default:
-      Append(commentData, c);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("", c);
       break;
   }
 }
@@ -80,18 +88,13 @@ void Tokenizer::CommentStartDashState() {
       break;
     case kNull:
       ParseError();
-      Append(commentData, '-');
-      Append(commentData, kReplacement);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("-", kReplacement);
       break;
     case kEof:
-      ParseError();
       EmitCommentAtEof();
       break;
     default:
-      Append(commentData, '-');
-      Append(commentData, c);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("-", c);
       break;
   }
 }
@@ -107,7 +110,6 @@ void Tokenizer::CommentState() {
       Append(commentData, kReplacement);
       break;
     case kEof:
-      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -124,18 +126,13 @@ void Tokenizer::CommentEndDashState() {
       break;
     case kNull:
       ParseError();
-      Append(commentData, '-');
-      Append(commentData, kReplacement);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("-", kReplacement);
       break;
     case kEof:
-      ParseError();
       EmitCommentAtEof();
       break;
     default:
-      Append(commentData, '-');
-      Append(commentData, c);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("-", c);
       break;
   }
 }
@@ -148,10 +145,7 @@ void Tokenizer::CommentEndState() {
       break;
     case kNull:
       ParseError();
-      Append(commentData, '-');
-      Append(commentData, '-');
-      Append(commentData, kReplacement);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("--", kReplacement);
       break;
     case '!':
       ParseError();
@@ -162,15 +156,11 @@ void Tokenizer::CommentEndState() {
       Append(commentData, '-');
       break;
     case kEof:
-      ParseError();
       EmitCommentAtEof();
       break;
     default:
       ParseError();
-      Append(commentData, '-');
-      Append(commentData, '-');
-      Append(commentData, c);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("--", c);
       break;
   }
 }
@@ -179,9 +169,7 @@ void Tokenizer::CommentEndBangState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '-':
-      Append(commentData, '-');
-      Append(commentData, '-');
-      Append(commentData, '!');
+      AppendToComment("--!");
       SwitchTo(&Tokenizer::CommentEndDashState);
       break;
     case '>':
@@ -189,22 +177,13 @@ void Tokenizer::CommentEndBangState() {
       break;
     case kNull:
       ParseError();
-      Append(commentData, '-');
-      Append(commentData, '-');
-      Append(commentData, '!');
-      Append(commentData, kReplacement);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("--!", kReplacement);
       break;
     case kEof:
-      ParseError();
       EmitCommentAtEof();
       break;
     default:
-      Append(commentData, '-');
-      Append(commentData, '-');
-      Append(commentData, '!');
-      Append(commentData, c);
-      SwitchTo(&Tokenizer::CommentState);
+      ContinueComment("--!", c);
       break;
   }
 }
@@ -226,7 +205,8 @@ void Tokenizer::BogusCommentState() {
         Append(commentData, kReplacement);
         break;
       case kEof:
-        EmitCommentAtEof();
+        EmitCommentToken();
+        ReconsumeEofInData();
         return;
       default:
         Append(commentData, c);

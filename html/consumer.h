@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <initializer_list>
 
 #include "html/code_points.h"
 #include "stream/unicode_stream.h"
@@ -20,6 +22,20 @@ struct named_ref_t {
 extern const named_ref_t mappedCharsByNamedRef[];
 size_t CountNamedCharRef();
 
+// The bytes at which a run in ConsumeRun leaves its ASCII loop: the ASCII code
+// points that a state handles otherwise than the bulk of its input, which end
+// the run, and every byte above ASCII, which begins a sequence to decode.
+struct run_stops_t {
+  bool byte[0x100];
+};
+
+constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
+  run_stops_t set{};
+  for (unsigned int b = 0x80; b < 0x100; ++b) set.byte[b] = true;
+  for (unsigned int c : stops) set.byte[c] = true;
+  return set;
+}
+
 // The code-point stream through which the tokenizer reads: one code point at a
 // time, with push-back and block look-ahead, plus the resolution of character
 // references. Look-ahead that is not taken is always put back, so after a
@@ -32,7 +48,18 @@ class InputConsumer : public Unicode::InputStream {
   using Unicode::InputStream::Peek;
   using Unicode::InputStream::Push;
   using Unicode::InputStream::Skip;
-  size_t Skip(unsigned long n) override { return Unicode::InputStream::Skip(n); }
+  // Skips n code points; ASCII with nothing pending is skipped in the byte window.
+  size_t Skip(unsigned long n) override {
+    if (pending.empty()) {
+      const RawInputStream::window_t& w = raw.Window();
+      size_t at = *w.position;
+      if (n <= *w.limit - at && std::all_of(w.bytes + at, w.bytes + at + n, [](unsigned char b) { return b < 0x80; })) {
+        *w.position = at + n;
+        return n;
+      }
+    }
+    return Unicode::InputStream::Skip(n);
+  }
 
   // The next code point, or kEof when the input is exhausted. ASCII with
   // nothing pending is the hot case and is read straight from the byte window.
@@ -47,36 +74,63 @@ class InputConsumer : public Unicode::InputStream {
     }
     return ConsumeAny();
   }
+  // The next code point, without consuming it; false at the end. ASCII with
+  // nothing pending is read straight from the byte window and stays there.
+  bool Peek(unsigned int& cp) {
+    if (pending.empty()) {
+      const RawInputStream::window_t& w = raw.Window();
+      size_t at = *w.position;
+      if (at < *w.limit && w.bytes[at] < 0x80) {
+        cp = w.bytes[at];
+        return true;
+      }
+    }
+    return Unicode::InputStream::Peek(cp);
+  }
   // The next Consume returns cp (kEof included).
   bool Unconsume(unsigned int cp) {
     pending.push_front(cp);
     return true;
   }
 
-  // Fast path for runs of text, with the same results as consuming one code
-  // point at a time: while nothing is pending and the byte window holds whole
-  // sequences, consumes each code point other than "<", "&" and NUL and hands
-  // it to sink, until sink returns false. Whatever it stops at stays unread.
+  // Fast path for runs of code points that a state handles alike, with the
+  // same results as consuming them one at a time: while nothing is pending,
+  // consumes up to `budget` code points that are not among `stops`, handing
+  // each to sink, and returns how many it consumed. It stops early where sink
+  // returns false, at the end of the byte window and before a sequence that
+  // the window does not hold whole; whatever it stops at stays unread. The
+  // read position is stored once, when the run ends: sink must not read input.
   template <typename Sink>
-  void ConsumeTextRun(Sink&& sink) {
-    if (!pending.empty()) return;
+  unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
+    if (!pending.empty()) return 0;
     const RawInputStream::window_t& w = raw.Window();
     const unsigned char* bytes = w.bytes;
     size_t at = *w.position;
     const size_t limit = *w.limit;
-    while (limit - at >= 4) {
-      unsigned char b = bytes[at];
-      unsigned int cp = b;
-      unsigned length = 1;
-      if (b >= 0x80) {
-        length = SequenceLength(b);
-        cp = Decode(bytes + at, length);
+    unsigned long taken = 0;
+    bool more = true;
+    while (more && taken < budget && at < limit) {
+      // ASCII is a byte a code point, so a bound in bytes bounds the count.
+      const size_t from = at;
+      const size_t end = at + std::min<size_t>(budget - taken, limit - at);
+      while (at < end && !stops.byte[bytes[at]]) {
+        if (!sink(bytes[at++])) {
+          more = false;
+          break;
+        }
       }
-      if (cp == '<' || cp == '&' || cp == kNull) break;  // overlong forms included
+      taken += at - from;
+      if (!more || at == end || bytes[at] < 0x80 || limit - at < 4) break;
+      unsigned length = SequenceLength(bytes[at]);
+      unsigned int cp = Decode(bytes + at, length);
+      // An overlong form can decode to a stop ("<", "&", NUL, ...).
+      if (cp < 0x80 && stops.byte[cp]) break;
       at += length;
-      *w.position = at;
-      if (!sink(cp)) break;
+      ++taken;
+      more = sink(cp);
     }
+    *w.position = at;
+    return taken;
   }
 
   // Consume for every case: pending code points, sequences, the end.

@@ -54,6 +54,7 @@ void Tokenizer::EmitDoctype() {
 }
 
 void Tokenizer::EmitDoctypeAtEof() {
+  ParseError();
   EmitDoctypeToken();
   ReconsumeEofInData();
 }
@@ -78,7 +79,6 @@ void Tokenizer::DoctypeState() {
       SwitchTo(&Tokenizer::BeforeDoctypeNameState);
       break;
     case kEof:
-      ParseError();
       BeginNamelessDoctype();
       EmitDoctypeAtEof();
       break;
@@ -108,7 +108,6 @@ void Tokenizer::BeforeDoctypeNameState() {
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
       BeginNamelessDoctype();
       EmitDoctypeAtEof();
       break;
@@ -136,7 +135,6 @@ void Tokenizer::DoctypeNameState() {
       Append(doctypeName, kReplacement);
       break;
     case kEof:
-      ParseError();
       EmitDoctypeAtEof();
       break;
     default:  // A to Z are lowered, anything else is kept
@@ -157,7 +155,6 @@ void Tokenizer::AfterDoctypeNameState() {
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -176,31 +173,56 @@ void Tokenizer::AfterDoctypeNameState() {
   }
 }
 
-void Tokenizer::AfterDoctypePublicKeywordState() {
+// The public and system identifiers pass through states of the same shape
+// that differ in the field they fill and in the states they lead to.
+struct Tokenizer::doctype_identifier_t {
+  void (Tokenizer::*setEmpty)();
+  State before;  // skips whitespace ahead of the opening quote
+  State doubleQuoted;
+  State singleQuoted;
+};
+
+const Tokenizer::doctype_identifier_t Tokenizer::publicIdentifier = {
+    &Tokenizer::SetPublicIdEmpty,
+    &Tokenizer::BeforeDoctypePublicIdentifierState,
+    &Tokenizer::DoctypePublicIdentifierDoubleQuotedState,
+    &Tokenizer::DoctypePublicIdentifierSingleQuotedState,
+};
+
+const Tokenizer::doctype_identifier_t Tokenizer::systemIdentifier = {
+    &Tokenizer::SetSystemIdEmpty,
+    &Tokenizer::BeforeDoctypeSystemIdentifierState,
+    &Tokenizer::DoctypeSystemIdentifierDoubleQuotedState,
+    &Tokenizer::DoctypeSystemIdentifierSingleQuotedState,
+};
+
+void Tokenizer::OpenIdentifier(const doctype_identifier_t& identifier, State quoted) {
+  (this->*identifier.setEmpty)();
+  SwitchTo(quoted);
+}
+
+void Tokenizer::AfterDoctypeKeyword(const doctype_identifier_t& identifier) {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '\t':
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::BeforeDoctypePublicIdentifierState);
+      SwitchTo(identifier.before);
       break;
     case '"':
       ParseError();
-      SetPublicIdEmpty();
-      SwitchTo(&Tokenizer::DoctypePublicIdentifierDoubleQuotedState);
+      OpenIdentifier(identifier, identifier.doubleQuoted);
       break;
     case '\'':
       ParseError();
-      SetPublicIdEmpty();
-      SwitchTo(&Tokenizer::DoctypePublicIdentifierSingleQuotedState);
+      OpenIdentifier(identifier, identifier.singleQuoted);
       break;
     case '>':
       ParseError();
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -210,7 +232,7 @@ void Tokenizer::AfterDoctypePublicKeywordState() {
   }
 }
 
-void Tokenizer::BeforeDoctypePublicIdentifierState() {
+void Tokenizer::BeforeDoctypeIdentifier(const doctype_identifier_t& identifier) {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '\t':
@@ -219,19 +241,16 @@ void Tokenizer::BeforeDoctypePublicIdentifierState() {
     case ' ':
       break;
     case '"':
-      SetPublicIdEmpty();
-      SwitchTo(&Tokenizer::DoctypePublicIdentifierDoubleQuotedState);
+      OpenIdentifier(identifier, identifier.doubleQuoted);
       break;
     case '\'':
-      SetPublicIdEmpty();
-      SwitchTo(&Tokenizer::DoctypePublicIdentifierSingleQuotedState);
+      OpenIdentifier(identifier, identifier.singleQuoted);
       break;
     case '>':
       ParseError();
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -241,52 +260,40 @@ void Tokenizer::BeforeDoctypePublicIdentifierState() {
   }
 }
 
-void Tokenizer::DoctypePublicIdentifierDoubleQuotedState() {
+template <unsigned int Quote, typename Buffer>
+void Tokenizer::QuotedDoctypeIdentifier(Buffer& identifier, State after) {
   unsigned int c = consumer.Consume();
   switch (c) {
-    case '"':
-      SwitchTo(&Tokenizer::AfterDoctypePublicIdentifierState);
+    case Quote:
+      SwitchTo(after);
       break;
     case kNull:
       ParseError();
-      Append(publicId, kReplacement);
+      Append(identifier, kReplacement);
       break;
     case '>':
       ParseError();
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
-      Append(publicId, c);
+      Append(identifier, c);
       break;
   }
+}
+
+void Tokenizer::AfterDoctypePublicKeywordState() { AfterDoctypeKeyword(publicIdentifier); }
+
+void Tokenizer::BeforeDoctypePublicIdentifierState() { BeforeDoctypeIdentifier(publicIdentifier); }
+
+void Tokenizer::DoctypePublicIdentifierDoubleQuotedState() {
+  QuotedDoctypeIdentifier<'"'>(publicId, &Tokenizer::AfterDoctypePublicIdentifierState);
 }
 
 void Tokenizer::DoctypePublicIdentifierSingleQuotedState() {
-  unsigned int c = consumer.Consume();
-  switch (c) {
-    case '\'':
-      SwitchTo(&Tokenizer::AfterDoctypePublicIdentifierState);
-      break;
-    case kNull:
-      ParseError();
-      Append(publicId, kReplacement);
-      break;
-    case '>':
-      ParseError();
-      EmitDoctype();
-      break;
-    case kEof:
-      ParseError();
-      EmitDoctypeAtEof();
-      break;
-    default:
-      Append(publicId, c);
-      break;
-  }
+  QuotedDoctypeIdentifier<'\''>(publicId, &Tokenizer::AfterDoctypePublicIdentifierState);
 }
 
 void Tokenizer::AfterDoctypePublicIdentifierState() {
@@ -303,16 +310,13 @@ void Tokenizer::AfterDoctypePublicIdentifierState() {
       break;
     case '"':
       ParseError();
-      SetSystemIdEmpty();
-      SwitchTo(&Tokenizer::DoctypeSystemIdentifierDoubleQuotedState);
+      OpenIdentifier(systemIdentifier, systemIdentifier.doubleQuoted);
       break;
     case '\'':
       ParseError();
-      SetSystemIdEmpty();
-      SwitchTo(&Tokenizer::DoctypeSystemIdentifierSingleQuotedState);
+      OpenIdentifier(systemIdentifier, systemIdentifier.singleQuoted);
       break;
     case kEof:
-      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -334,15 +338,12 @@ void Tokenizer::BetweenDoctypePublicAndSystemIdentifiersState() {
       EmitDoctype();
       break;
     case '"':
-      SetSystemIdEmpty();
-      SwitchTo(&Tokenizer::DoctypeSystemIdentifierDoubleQuotedState);
+      OpenIdentifier(systemIdentifier, systemIdentifier.doubleQuoted);
       break;
     case '\'':
-      SetSystemIdEmpty();
-      SwitchTo(&Tokenizer::DoctypeSystemIdentifierSingleQuotedState);
+      OpenIdentifier(systemIdentifier, systemIdentifier.singleQuoted);
       break;
     case kEof:
-      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -352,117 +353,16 @@ void Tokenizer::BetweenDoctypePublicAndSystemIdentifiersState() {
   }
 }
 
-void Tokenizer::AfterDoctypeSystemKeywordState() {
-  unsigned int c = consumer.Consume();
-  switch (c) {
-    case '\t':
-    case '\n':
-    case '\f':
-    case ' ':
-      SwitchTo(&Tokenizer::BeforeDoctypeSystemIdentifierState);
-      break;
-    case '"':
-      ParseError();
-      SetSystemIdEmpty();
-      SwitchTo(&Tokenizer::DoctypeSystemIdentifierDoubleQuotedState);
-      break;
-    case '\'':
-      ParseError();
-      SetSystemIdEmpty();
-      SwitchTo(&Tokenizer::DoctypeSystemIdentifierSingleQuotedState);
-      break;
-    case '>':
-      ParseError();
-      EmitDoctype();
-      break;
-    case kEof:
-      ParseError();
-      EmitDoctypeAtEof();
-      break;
-    default:
-      ParseError();
-      SwitchTo(&Tokenizer::BogusDoctypeState);
-      break;
-  }
-}
+void Tokenizer::AfterDoctypeSystemKeywordState() { AfterDoctypeKeyword(systemIdentifier); }
 
-void Tokenizer::BeforeDoctypeSystemIdentifierState() {
-  unsigned int c = consumer.Consume();
-  switch (c) {
-    case '\t':
-    case '\n':
-    case '\f':
-    case ' ':
-      break;
-    case '"':
-      SetSystemIdEmpty();
-      SwitchTo(&Tokenizer::DoctypeSystemIdentifierDoubleQuotedState);
-      break;
-    case '\'':
-      SetSystemIdEmpty();
-      SwitchTo(&Tokenizer::DoctypeSystemIdentifierSingleQuotedState);
-      break;
-    case '>':
-      ParseError();
-      EmitDoctype();
-      break;
-    case kEof:
-      ParseError();
-      EmitDoctypeAtEof();
-      break;
-    default:
-      ParseError();
-      SwitchTo(&Tokenizer::BogusDoctypeState);
-      break;
-  }
-}
+void Tokenizer::BeforeDoctypeSystemIdentifierState() { BeforeDoctypeIdentifier(systemIdentifier); }
 
 void Tokenizer::DoctypeSystemIdentifierDoubleQuotedState() {
-  unsigned int c = consumer.Consume();
-  switch (c) {
-    case '"':
-      SwitchTo(&Tokenizer::AfterDoctypeSystemIdentifierState);
-      break;
-    case kNull:
-      ParseError();
-      Append(systemId, kReplacement);
-      break;
-    case '>':
-      ParseError();
-      EmitDoctype();
-      break;
-    case kEof:
-      ParseError();
-      EmitDoctypeAtEof();
-      break;
-    default:
-      Append(systemId, c);
-      break;
-  }
+  QuotedDoctypeIdentifier<'"'>(systemId, &Tokenizer::AfterDoctypeSystemIdentifierState);
 }
 
 void Tokenizer::DoctypeSystemIdentifierSingleQuotedState() {
-  unsigned int c = consumer.Consume();
-  switch (c) {
-    case '\'':
-      SwitchTo(&Tokenizer::AfterDoctypeSystemIdentifierState);
-      break;
-    case kNull:
-      ParseError();
-      Append(systemId, kReplacement);
-      break;
-    case '>':
-      ParseError();
-      EmitDoctype();
-      break;
-    case kEof:
-      ParseError();
-      EmitDoctypeAtEof();
-      break;
-    default:
-      Append(systemId, c);
-      break;
-  }
+  QuotedDoctypeIdentifier<'\''>(systemId, &Tokenizer::AfterDoctypeSystemIdentifierState);
 }
 
 void Tokenizer::AfterDoctypeSystemIdentifierState() {
@@ -477,7 +377,6 @@ void Tokenizer::AfterDoctypeSystemIdentifierState() {
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -494,7 +393,8 @@ void Tokenizer::BogusDoctypeState() {
       EmitDoctype();
       break;
     case kEof:
-      EmitDoctypeAtEof();
+      EmitDoctypeToken();
+      ReconsumeEofInData();
       break;
     default:
       break;

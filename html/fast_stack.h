@@ -42,6 +42,8 @@ struct fast_stack_t {
   void Rebase() { data = heap ? heap : local; }
 
   bool Full() const { return size == (heap ? capacity : N); }
+  // Elements that fit before the buffer has to grow.
+  unsigned long Room() const { return (heap ? capacity : N) - size; }
 
   bool Push(const T& element) {
     if (Full() && !Grow()) return false;

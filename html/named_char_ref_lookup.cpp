@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "html/tokenizer.h"
@@ -15,19 +16,66 @@ namespace {
 // The longest name, "CounterClockwiseContourIntegral;", bounds the look-ahead.
 constexpr size_t kLongestName = 32;
 
-// The character at k of a row's name folded to lower case, or 0 where the
-// name without its ";" has ended. Rows are sorted by exactly this key, position
-// by position, so the rows whose names begin with the same letters, case
-// aside, lie together.
-unsigned int FoldedAt(const named_ref_t& row, size_t k) {
-  unsigned char c = static_cast<unsigned char>(row.name[k]);
-  return c == ';' || c == '\0' ? 0 : ToAsciiLower(c);
-}
+// FNV-1a over the characters of a name.
+constexpr uint32_t kHashStart = 2166136261u;
+uint32_t HashStep(uint32_t hash, char c) { return (hash ^ static_cast<unsigned char>(c)) * 16777619u; }
 
-struct row_span_t {
-  const named_ref_t* begin;
-  const named_ref_t* end;
+// Rows by name as written (";" included): an open-addressing hash table whose
+// slots hold the high bits of a name's hash and its row's index plus one (0
+// for an empty slot). kSlots, a power of two, keeps it under a third full.
+template <size_t kSlots>
+class name_table_t {
+ public:
+  void Insert(size_t row, uint32_t hash) {
+    size_t i = hash & kSlotMask;
+    while (slots[i]) i = (i + 1) & kSlotMask;
+    slots[i] = (hash & kTagMask) | static_cast<uint32_t>(row + 1);
+  }
+
+  // The row whose name is exactly key[0, length), which hashes to `hash`.
+  const named_ref_t* Find(const char* key, size_t length, uint32_t hash) const {
+    for (size_t i = hash & kSlotMask; slots[i]; i = (i + 1) & kSlotMask) {
+      if ((slots[i] & kTagMask) != (hash & kTagMask)) continue;
+      const named_ref_t& row = mappedCharsByNamedRef[(slots[i] & ~kTagMask) - 1];
+      if (std::strncmp(row.name, key, length) == 0 && row.name[length] == '\0') return &row;
+    }
+    return nullptr;
+  }
+
+ private:
+  static constexpr size_t kSlotMask = kSlots - 1;
+  static constexpr uint32_t kTagMask = 0xFFFF0000u;
+  uint32_t slots[kSlots] = {};
 };
+
+// The names with ";" and the few without, apart, so that looking for the
+// latter, which most references in a text lack, is short. Built once, on the
+// first reference.
+struct name_index_t {
+  name_index_t() {
+    for (size_t row = 0; row < CountNamedCharRef(); ++row) {
+      const char* name = mappedCharsByNamedRef[row].name;
+      size_t length = std::strlen(name);
+      uint32_t hash = kHashStart;
+      for (size_t i = 0; i < length; ++i) hash = HashStep(hash, name[i]);
+      if (name[length - 1] == ';') {
+        withSemicolon.Insert(row, hash);
+      } else {
+        withoutSemicolon.Insert(row, hash);
+        longestWithoutSemicolon = std::max(longestWithoutSemicolon, length);
+      }
+    }
+  }
+
+  name_table_t<8192> withSemicolon;
+  name_table_t<512> withoutSemicolon;
+  size_t longestWithoutSemicolon = 0;
+};
+
+const name_index_t& NameIndex() {
+  static const name_index_t index;
+  return index;
+}
 
 // Puts back the characters of a name that were consumed, newest first.
 void UnconsumeName(InputConsumer& input, const char* name) {
@@ -55,64 +103,81 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
   return count;
 }
 
-// Looks at most kLongestName code points ahead, once. The rows whose names
-// without ";" equal a prefix of them, case aside, are found by narrowing a
-// range of the table one code point at a time (two binary searches per code
-// point); only those few rows are matched exactly, longest prefix first, and
-// the first that matches is the longest name ahead.
+// Names are ASCII letters and digits with an optional ";" at the end, so the
+// longest name ahead is either the whole run of letters and digits ahead with
+// the ";" after it, or a name without ";" that begins the run, and those are
+// short. The index narrows the rows to those candidates; each is then matched
+// against the input by LookupCharRecursive, which consumes it. The run is read
+// straight from the byte window when nothing is pending and the window holds
+// it, ended by an ASCII byte (letters and digits are one byte each, and only
+// ASCII ends a sequence's decoding as itself); otherwise it is peeked.
 bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name) {
-  unsigned int ahead[kLongestName];
-  size_t length = Peek(ahead, kLongestName);
-  // sameStem[k]: the rows whose names without ";" are k + 1 long and equal the
-  // first k + 1 code points ahead, case aside. Within one such span the name
-  // with ";" comes before the same name without it.
-  row_span_t sameStem[kLongestName];
-  size_t depth = 0;
-  const named_ref_t* lo = mappedCharsByNamedRef;
-  const named_ref_t* hi = lo + CountNamedCharRef();
-  for (size_t k = 0; k < length && IsAsciiAlphanumeric(ahead[k]); ++k) {
-    unsigned int folded = ToAsciiLower(ahead[k]);
-    lo = std::lower_bound(lo, hi, folded, [k](const named_ref_t& row, unsigned int c) { return FoldedAt(row, k) < c; });
-    hi = std::upper_bound(lo, hi, folded, [k](unsigned int c, const named_ref_t& row) { return c < FoldedAt(row, k); });
-    if (lo == hi) break;
-    const named_ref_t* stemEnd = lo;
-    while (stemEnd != hi && FoldedAt(*stemEnd, k + 1) == 0) ++stemEnd;
-    sameStem[depth++] = {lo, stemEnd};
-    lo = stemEnd;
-  }
-  while (depth-- > 0) {
-    for (const named_ref_t* row = sameStem[depth].begin; row != sameStem[depth].end; ++row) {
-      if (LookupCharRecursive(row->name, 0, last)) {
-        std::copy_n(row->codePoints, row->count, out);
-        count = row->count;
-        name = row->name;
-        return true;
-      }
+  const name_index_t& index = NameIndex();
+  char key[kLongestName + 1];
+  size_t length = 0;
+  bool semicolon = false;
+  bool inWindow = false;
+  if (pending.empty()) {
+    const RawInputStream::window_t& w = raw.Window();
+    const unsigned char* bytes = w.bytes + *w.position;
+    const size_t available = *w.limit - *w.position;
+    while (length < kLongestName && length < available && IsAsciiAlphanumeric(bytes[length])) {
+      key[length] = static_cast<char>(bytes[length]);
+      ++length;
     }
+    inWindow = length == kLongestName || (length < available && bytes[length] < 0x80);
+    semicolon = inWindow && length < kLongestName && bytes[length] == ';';
+  }
+  if (!inWindow) {
+    unsigned int ahead[kLongestName];
+    size_t got = Peek(ahead, kLongestName);
+    for (length = 0; length < got && IsAsciiAlphanumeric(ahead[length]); ++length) {
+      key[length] = static_cast<char>(ahead[length]);
+    }
+    semicolon = length < got && ahead[length] == ';';
+  }
+  uint32_t prefixHash[kLongestName + 1];
+  prefixHash[0] = kHashStart;
+  for (size_t i = 0; i < length; ++i) prefixHash[i + 1] = HashStep(prefixHash[i], key[i]);
+  key[length] = ';';
+  const named_ref_t* row = semicolon ? index.withSemicolon.Find(key, length + 1, HashStep(prefixHash[length], ';')) : nullptr;
+  // Then the names without ";" that begin the run, longest first.
+  for (size_t taken = std::min(length, index.longestWithoutSemicolon) + 1; taken-- > 0;) {
+    if (row && LookupCharRecursive(row->name, 0, last)) {
+      std::copy_n(row->codePoints, row->count, out);
+      count = row->count;
+      name = row->name;
+      return true;
+    }
+    row = taken > 0 ? index.withoutSemicolon.Find(key, taken, prefixHash[taken]) : nullptr;
   }
   return false;
 }
 
+// Matches name[index] and the rest of the name against the code points ahead,
+// consuming them; on a mismatch everything this name consumed is put back.
 bool InputConsumer::LookupCharRecursive(const char* name, size_t index, unsigned int& last) {
-  unsigned int expected = static_cast<unsigned char>(name[index]);
-  if (expected == '\0') return true;
-  unsigned int c;
-  if (!Peek(c) || c != expected) return false;
-  Skip(1);
-  last = c;
-  if (LookupCharRecursive(name, index + 1, last)) return true;
-  Unconsume(c);
+  if (name[index] == '\0') return true;
+  unsigned int next;
+  if (!Peek(next) || next != static_cast<unsigned char>(name[index])) return false;
+  Consume();
+  if (LookupCharRecursive(name, index + 1, last)) {
+    if (name[index + 1] == '\0') last = next;
+    return true;
+  }
+  Unconsume(next);
   return false;
 }
 
 // The run of alphanumerics can be as long as the rest of the input, so it is
 // not decoded into `pending`: the code points already there are looked at
-// first, then the bytes after them. An ASCII alphanumeric and ";" are single
-// bytes and the bytes are read from the start of a sequence, so the first byte
-// that is no ASCII alphanumeric begins the code point that ends the run. The
-// bytes are scanned where the byte stream holds them (its window), which it
-// refills as they are read, and the stream is then stepped back by all it has
-// advanced, so the input is exactly as before and no copy of the run is kept.
+// first, then the bytes after them, scanned where the byte stream holds them
+// (its window). ASCII letters and digits are one byte each; where the window
+// ends or a multi-byte sequence begins, one code point is decoded the ordinary
+// way (an overlong form may stand for a letter or ";"), which also has a
+// buffering stream fill its window again. The stream is then stepped back by
+// every byte it advanced, so the input is exactly as before and no copy of the
+// run is kept.
 bool InputConsumer::CheckAlphaNumStart() {
   bool run = false;
   for (unsigned int c : pending) {
@@ -123,28 +188,26 @@ bool InputConsumer::CheckAlphaNumStart() {
   size_t advanced = 0;
   unsigned int end = kEof;
   while (end == kEof) {
-    size_t at = *window.position;
-    size_t limit = *window.limit;
-    if (at == limit) {
-      // Nothing in the window: read one byte the ordinary way, which also
-      // has a buffering stream fill its window again.
-      unsigned char b;
-      if (!raw.Pop(b)) break;
-      ++advanced;
-      if (IsAsciiAlphanumeric(b)) {
-        run = true;
-      } else {
-        end = b;
-      }
-      continue;
-    }
+    const size_t at = *window.position;
+    const size_t limit = *window.limit;
     const unsigned char* bytes = window.bytes + at;
     size_t n = 0;
     while (at + n < limit && IsAsciiAlphanumeric(bytes[n])) ++n;
     run = run || n > 0;
-    if (at + n < limit) end = bytes[n];
     *window.position = at + n;
     advanced += n;
+    if (at + n < limit && bytes[n] < 0x80) {
+      end = bytes[n];
+      break;
+    }
+    unsigned int cp;
+    size_t used = DecodePopCounted(cp);
+    if (!used) break;
+    advanced += used;
+    if (IsAsciiAlphanumeric(cp))
+      run = true;
+    else
+      end = cp;
   }
   raw.Push(nullptr, advanced);
   return run && end == ';';

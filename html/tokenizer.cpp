@@ -27,28 +27,91 @@ void Tokenizer::SetHandler(Handler& h) {
   h.SetTokenizer(*this);
 }
 
-bool Tokenizer::Tokenize() {
-  // Once a buffer could not grow, the token under construction may lack what
-  // its state expects (an attribute that could not be appended): stop for good.
-  if (!outOfMemory) (this->*state)();
-  return !eofEmitted && !outOfMemory;
+bool Tokenizer::Tokenize() { return Step(); }
+
+namespace {
+
+// For each state with a fast path, the code points with a row of their own in
+// its table (upper-case letters aside, which the name states lower on the way).
+constexpr run_stops_t kTextStops = RunStops({'&', '<', kNull});
+constexpr run_stops_t kTagNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '>', kNull});
+constexpr run_stops_t kAttributeNameStops =
+    RunStops({'\t', '\n', '\f', ' ', '/', '=', '>', kNull, '"', '\'', '<'});
+constexpr run_stops_t kDoubleQuotedValueStops = RunStops({'"', '&', kNull});
+constexpr run_stops_t kSingleQuotedValueStops = RunStops({'\'', '&', kNull});
+constexpr run_stops_t kUnquotedValueStops =
+    RunStops({'\t', '\n', '\f', ' ', '&', '>', kNull, '"', '\'', '<', '=', '`'});
+constexpr run_stops_t kCommentStops = RunStops({'-', kNull});
+
+}  // namespace
+
+// Fast paths for the states that spend most of their steps on code points
+// their table sends to its last row, "anything else": a run of such code
+// points is consumed at once, each counted as one step, with the effects that
+// row has (append, lowered in names; emit in the data state; the value states
+// store themselves as returnState). The state stays as it is.
+inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
+  if (state == &Tokenizer::DataState) return EmitTextRun(budget);
+  if (state == &Tokenizer::AttributeValueDoubleQuotedState) {
+    return AppendValueRun(kDoubleQuotedValueStops, budget);
+  }
+  if (state == &Tokenizer::AttributeNameState) {
+    return AppendRun<true>(attributes.Back().name, kAttributeNameStops, budget);
+  }
+  if (state == &Tokenizer::TagNameState) return AppendRun<true>(tagName, kTagNameStops, budget);
+  if (state == &Tokenizer::AttributeValueSingleQuotedState) {
+    return AppendValueRun(kSingleQuotedValueStops, budget);
+  }
+  if (state == &Tokenizer::AttributeValueUnquotedState) return AppendValueRun(kUnquotedValueStops, budget);
+  if (state == &Tokenizer::CommentState) return AppendRun<false>(commentData, kCommentStops, budget);
+  return 0;
 }
 
 bool Tokenizer::Run(unsigned long steps) {
   interrupted = false;
   while (steps && !interrupted) {
-    if (state == &Tokenizer::DataState) {
-      // Each plain character is one data state step that only emits it.
-      consumer.ConsumeTextRun([this, &steps](unsigned int cp) {
-        EmitCharToken(cp);
-        return --steps && !interrupted;
-      });
-      if (!steps || interrupted) break;
-    }
+    if (!outOfMemory) steps -= RunOrdinaryCodePoints(steps);
+    if (outOfMemory) return false;
+    if (!steps || interrupted) break;
     --steps;
-    if (!Tokenize()) return false;
+    if (!Step()) return false;
   }
   return true;
+}
+
+unsigned long Tokenizer::EmitTextRun(unsigned long budget) {
+  return consumer.ConsumeRun(kTextStops, budget, [this](unsigned int cp) {
+    EmitCharToken(cp);
+    return !interrupted;
+  });
+}
+
+// Code points go straight into the room the buffer has; only the one that
+// finds it full goes through Append, which grows it.
+template <bool Lower, typename Buffer>
+unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
+  unsigned int* out = buffer.data + buffer.size;
+  unsigned int* end = out + buffer.Room();
+  unsigned long taken = consumer.ConsumeRun(stops, budget, [&](unsigned int cp) {
+    if (Lower) cp = ToAsciiLower(cp);
+    if (out != end) {
+      *out++ = cp;
+      return true;
+    }
+    buffer.size = out - buffer.data;
+    if (!Append(buffer, cp)) return false;
+    out = buffer.data + buffer.size;
+    end = out + buffer.Room();
+    return true;
+  });
+  buffer.size = out - buffer.data;
+  return taken;
+}
+
+unsigned long Tokenizer::AppendValueRun(const run_stops_t& stops, unsigned long budget) {
+  unsigned long taken = AppendRun<false>(attributes.Back().value, stops, budget);
+  if (taken) returnState = state;
+  return taken;
 }
 
 void Tokenizer::EmitEofToken() {

@@ -33,8 +33,9 @@ class Tokenizer {
   bool Tokenize();
   // Runs up to about `steps` state steps, as many Tokenize calls would, and
   // returns what the last of them would have returned. It also returns early
-  // when a handler calls Interrupt. Runs of plain text in the data state take a
-  // fast path that skips the dispatch per code point.
+  // when a handler calls Interrupt. Runs of ordinary code points in text, tag
+  // and attribute names, attribute values and comments take a fast path that
+  // skips the dispatch per code point.
   bool Run(unsigned long steps);
   // Ends the current Run after the callback that calls it.
   void Interrupt() { interrupted = true; }
@@ -45,6 +46,23 @@ class Tokenizer {
 
  private:
   using State = void (Tokenizer::*)();
+
+  // Run's fast paths: each consumes up to `budget` code points and returns
+  // how many it consumed. The loops are kept out of line: inlined into the
+  // dispatch they run short of registers and take more instructions.
+  unsigned long RunOrdinaryCodePoints(unsigned long budget);
+  __attribute__((noinline)) unsigned long EmitTextRun(unsigned long budget);
+  template <bool Lower, typename Buffer>
+  __attribute__((noinline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget);
+  unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
+
+  // One state step: what Tokenize does, inline for Run.
+  bool Step() {
+    // Once a buffer could not grow, the token under construction may lack what
+    // its state expects (an attribute that could not be appended): stop for good.
+    if (!outOfMemory) (this->*state)();
+    return !eofEmitted && !outOfMemory;
+  }
 
   // Data state and character references in text.
   void DataState();
@@ -64,6 +82,8 @@ class Tokenizer {
   void AttributeValueDoubleQuotedState();
   void AttributeValueSingleQuotedState();
   void AttributeValueUnquotedState();
+  template <unsigned int Quote>
+  void QuotedAttributeValue(State self);
   void AfterAttributeValueQuotedState();
   void CharacterReferenceInAttributeValueState();
 
@@ -111,8 +131,14 @@ class Tokenizer {
   void BeginComment();
   // Returns to the data state and emits the comment.
   void EmitComment();
-  // Emits the comment and hands the end of input back to the data state.
+  // End of input inside a comment: parse error, the comment is emitted as it
+  // stands, the end of input goes back to the data state.
   void EmitCommentAtEof();
+  // Appends ASCII text to the comment.
+  void AppendToComment(const char* text);
+  // Appends the dashes (and "!") held back in case they closed the comment,
+  // then cp, and returns to the comment state.
+  void ContinueComment(const char* held, unsigned int cp);
   // Begins a DOCTYPE token whose name starts with `first`.
   void BeginDoctype(unsigned int first);
   // Begins a DOCTYPE token with every field missing.
@@ -120,7 +146,20 @@ class Tokenizer {
   void SetPublicIdEmpty();
   void SetSystemIdEmpty();
   void EmitDoctype();
+  // End of input inside a DOCTYPE: parse error, the token is emitted as it
+  // stands, the end of input goes back to the data state.
   void EmitDoctypeAtEof();
+  // The states shared by the public and the system identifier, and what
+  // tells the two apart.
+  struct doctype_identifier_t;
+  static const doctype_identifier_t publicIdentifier;
+  static const doctype_identifier_t systemIdentifier;
+  void AfterDoctypeKeyword(const doctype_identifier_t& identifier);
+  void BeforeDoctypeIdentifier(const doctype_identifier_t& identifier);
+  template <unsigned int Quote, typename Buffer>
+  void QuotedDoctypeIdentifier(Buffer& identifier, State after);
+  // Sets the identifier to empty and switches to its `quoted` state.
+  void OpenIdentifier(const doctype_identifier_t& identifier, State quoted);
 
   // Emitters.
   void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }
@@ -137,10 +176,13 @@ class Tokenizer {
   }
   // Hands the end of input back to the data state, which emits end of file.
   void ReconsumeEofInData() { Reconsume(&Tokenizer::DataState, kEof); }
-  // Appends to a token buffer; a buffer that cannot grow ends tokenizing.
+  // Appends to a token buffer; a buffer that cannot grow ends tokenizing
+  // (and Append returns false).
   template <typename Buffer>
-  void Append(Buffer& buffer, unsigned int cp) {
-    if (!buffer.Push(cp)) outOfMemory = true;
+  bool Append(Buffer& buffer, unsigned int cp) {
+    if (buffer.Push(cp)) return true;
+    outOfMemory = true;
+    return false;
   }
   // Releases the heap storage of the token under construction, if any.
   void ReleaseToken();

@@ -5,14 +5,16 @@
 namespace Tessarin {
 namespace Unicode {
 
-size_t InputStream::DecodePopSlow(unsigned int& cp) {
+size_t InputStream::DecodePopSlow(unsigned int& cp) { return DecodePopCounted(cp) ? 1 : 0; }
+
+size_t InputStream::DecodePopCounted(unsigned int& cp) {
   unsigned char b[4];
   if (!raw.Peek(b[0])) return 0;
   unsigned length = SequenceLength(b[0]);
   size_t got = raw.Peek(b, length);
   raw.Skip(got);
   cp = got == length ? Decode(b, length) : kReplacementCharacter;
-  return 1;
+  return got;
 }
 
 size_t InputStream::DecodeSkip() {

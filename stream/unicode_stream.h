@@ -49,6 +49,9 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   }
   // Consumes the bytes of one encoded code point; 0 at the end of the bytes.
   size_t DecodeSkip();
+  // DecodePop through the block operations, returning the number of bytes
+  // it consumed (0 at the end of the bytes).
+  size_t DecodePopCounted(unsigned int& cp);
 
   // One code point through the same path as Pop(cp), without a virtual call.
   bool PopOne(unsigned int& cp) {

@@ -97,13 +97,18 @@ INSTANTIATE_TEST_SUITE_P(Cases, CheckAlphaNumStart,
                          testing::Combine(testing::Values(Source::Memory, Source::File),
                                           testing::ValuesIn(AlphaNumCases())));
 
-// References in text whose run after "&" crosses the file stream's buffer.
+// References in text whose run after "&" crosses the file stream's buffer, and
+// names cut by the end of the buffer at each place.
 TEST(ReferencesInText, GiveTheSameEventsFromAFile) {
   std::string run = Letters(kBuffer + 100), dots(kBuffer - 2, '.');
-  const std::pair<std::string, std::string> cases[] = {
+  std::vector<std::pair<std::string, std::string>> cases = {
       {"&" + run, "Character \"&" + run + "\" | EOF"},
       {dots + "&" + run + ";&amp;", "Character \"" + dots + "\" | ParseError | Character \"&" + run + ";&\" | EOF"},
   };
+  for (size_t k = 1; k <= 8; ++k) {
+    std::string text(kBuffer - k, '.');
+    cases.push_back({text + "&notin;&amp", "Character \"" + text + "\u2209\" | ParseError | Character \"&\" | EOF"});
+  }
   for (const auto& [input, events] : cases) EXPECT_TRUE(Pipeline(input, Source::File).Events() == events);
 }
 

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "html/handler.h"
 #include "recording_handler.h"
+#include "stream/file_stream.h"
 
 using Tessarin::fast_stack_t;
 using Tessarin::Html::attr_list_t;
 using TessarinTest::Pipeline;
 using TessarinTest::Tokenize;
+using namespace std::string_literals;
 
 TEST(DataState, TokenizeAfterEndOfFileReportsItAgain) {
   Pipeline p("x");
@@ -17,14 +22,47 @@ TEST(DataState, TokenizeAfterEndOfFileReportsItAgain) {
   EXPECT_EQ(p.handler.eofCount, 2);
 }
 
-// Run's text fast path must give exactly the events of one Tokenize call per step,
+// Run's fast paths must give exactly the events of one Tokenize call per step,
 // whatever the step budget, including sequences at the end of the byte window.
 TEST(Run, GivesTheSameEventsAsTokenize) {
-  for (const std::string& input : {std::string("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80<a href=x>t&amp;u</a><!--c-->"),
-                                  std::string("\0\0x<", 4), std::string("cut sequence \xE2\x82"),
-                                  std::string("\xFF\xC3<p>"),
-                                  "<p>" + std::string(5000, 'x') + "&" + std::string(3, '\0') + "\xF4\x90\x80\x80"}) {
-    for (unsigned long steps : {1ul, 2ul, 3ul, 7ul, 4096ul}) EXPECT_EQ(Tokenize(input, true, steps), Tokenize(input));
+  std::vector<std::string> inputs = {
+      "",
+      "plain",
+      "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80" "b<a href=x>t&amp;u</a><!--c--><!DOCTYPE html>",
+      "\0\0x<"s,
+      "text ending in a cut sequence \xE2\x82",
+      "\xFF\xC3<p>",
+      "<p>" + std::string(5000, 'x') + "&" + std::string(3, '\0') + "\xF4\x90\x80\x80",
+      "<a x=1 x=\"repeated \xC3\xA9\" X='again' y=2></A\tB><!--a-b--c-->",
+      // Runs that end at the end of the input, before a sequence cut by it or
+      // before the last whole sequence, which the window holds with under four bytes.
+      "<abc", "<a b='c", "<a b=\"c", "<a b=c", "<a bc", "<!--abc",
+      "<abc\xC3", "<a b='c\xE2\x82", "<a b=c\xF0\x9F\x98", "<!--ab\xC3\xA9", "<a b\xE2\x82\xAC", "x\xF0\x9F\x98\x80",
+  };
+  // Every ASCII code point after ordinary ones, upper case among them, in each
+  // state that has a fast path.
+  for (const char* start : {"", "<a", "<a b", "<a b=\"", "<a b='", "<a b=", "<!--"}) {
+    for (int c = 0; c < 0x80; ++c) inputs.push_back(start + "xY"s + static_cast<char>(c) + "zW\xC3\xA9");
+  }
+  for (const std::string& input : inputs) {
+    std::string expected = Tokenize(input);
+    for (unsigned long steps : {1ul, 2ul, 3ul, 4ul, 5ul, 6ul, 7ul, 4096ul}) {
+      EXPECT_EQ(Tokenize(input, true, steps), expected) << steps;
+    }
+  }
+}
+
+// The file stream's window ends at its buffer's end: runs in every state with a
+// fast path cross it with each length of sequence cut there at every offset.
+TEST(Run, OverAFileGivesTheSameEventsAsTokenizeOverMemory) {
+  const std::string unit = "x\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+  for (const char* start : {"", "<a", "<a b", "<a b=\"", "<a b='", "<a b=", "<!--"}) {
+    for (size_t shift = 0; shift < unit.size(); ++shift) {
+      std::string input = start + std::string(shift, 'x');
+      while (input.size() < Tessarin::FileInputStream::kBufferSize + unit.size()) input += unit;
+      EXPECT_EQ(Pipeline(input, TessarinTest::Source::File).Events(1 << 20), Tokenize(input))
+          << start << " shifted by " << shift;
+    }
   }
 }
 

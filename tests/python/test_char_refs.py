@@ -99,6 +99,21 @@ def test_reference_in_text(document, expected):
     assert tokens(document) == expected
 
 
+# Overlong forms decode to ASCII, and a reference is made of code points, not bytes:
+# C0 BB is ";" and C1 AF is "o".
+@pytest.mark.parametrize(
+    "document, expected",
+    [
+        (b"&amp\xc0\xbb", [C("&")]),
+        (b"&f\xc1\xafo;", [E, C("&foo;")]),
+        (b"&f\xc1\xafo\xc0\xbb", [E, C("&foo;")]),
+        (b"&foo\xc3\xa9;", [C("&foo\u00e9;")]),
+    ],
+)
+def test_reference_spelled_with_overlong_forms(document, expected):
+    assert tokens(document) == expected
+
+
 # (number, code point delivered, parse errors): each range at its boundaries, also for 2**64 + 0x41.
 NUMBERS = [
     (0x00, 0xFFFD, 1),
