@@ -43,15 +43,12 @@ class Counting(htmltess.HtmlHandler):
         self.counts["EOF"] += 1
 
 
-def count(document: str | bytes) -> dict[str, int]:
-    """Parses a document in memory with a fresh Counting handler and returns its non-zero counts."""
+def count(source, parse=htmltess.html_parse_string) -> dict[str, int]:
+    """Parses a document (a file with parse=html_parse_file) with a fresh Counting handler; its non-zero counts."""
     handler = Counting()
-    assert htmltess.html_parse_string(handler, document) is True
+    assert parse(handler, source) is True
     return dict(+handler.counts)
 
 
 def count_file(path) -> dict[str, int]:
-    """Parses a file with a fresh Counting handler and returns its non-zero counts."""
-    handler = Counting()
-    assert htmltess.html_parse_file(handler, path) is True
-    return dict(+handler.counts)
+    return count(path, htmltess.html_parse_file)

@@ -3,160 +3,72 @@
 Shared by tests/python/test_hostile.py (modest n) and tools/hostile.py (large n).
 """
 
-from __future__ import annotations
 
-from typing import Callable
-
-# name -> (document of size n, expected counts for that n)
-Case = Callable[[int], "tuple[bytes, dict[str, int]]"]
-
-
-def ampersand_letters(n):
-    return b"&" + b"a" * n, {"Character": n + 1, "EOF": 1}
-
-
-def ampersand_letters_semicolon(n):
-    # A long alphanumeric run ending in ";" that names nothing is one parse error.
-    return b"&" + b"a" * n + b";", {"Character": n + 2, "ParseError": 1, "EOF": 1}
-
-
-def ampersand_hash(n):
-    return b"&#" * n, {"Character": 2 * n, "ParseError": n, "EOF": 1}
-
-
-def ampersand_hash_x(n):
-    return b"&#x" * n, {"Character": 3 * n, "ParseError": n, "EOF": 1}
-
-
-def long_number(n):
-    # The value must not wrap around to a small code point.
-    return b"&#" + b"9" * n + b";", {"Character": 1, "ParseError": 1, "EOF": 1}
+def with_eof(**counts):
+    """The given counts and the single end of file that every document ends in."""
+    return {**counts, "EOF": 1}
 
 
 def distinct_attributes(n):
     names = b"".join(b" a%d" % i for i in range(n))
-    return b"<p" + names + b">", {"StartTag": 1, "attributes": n, "text": 1 + len(names) - n, "EOF": 1}
+    return b"<p" + names + b">", with_eof(StartTag=1, attributes=n, text=1 + len(names) - n)
 
 
-def duplicate_attributes(n):
-    return b"<p" + b" x=1" * n + b">", {
-        "StartTag": 1,
-        "attributes": 1,
-        "text": 3,
-        "ParseError": n - 1,
-        "EOF": 1,
-    }
-
-
-def long_comment(n):
-    return b"<!--" + b"x" * n + b"-->", {"Comment": 1, "text": n, "EOF": 1}
-
-
-def bogus_comments(n):
-    return b"<!x>" * n, {"Comment": n, "text": n, "ParseError": n, "EOF": 1}
-
-
-def long_attribute_value(n):
-    return b'<p a="' + b"v" * n + b'">', {"StartTag": 1, "attributes": 1, "text": n + 2, "EOF": 1}
-
-
-def long_tag_name(n):
-    return b"<" + b"t" * n + b">", {"StartTag": 1, "text": n, "EOF": 1}
-
-
-def long_public_identifier(n):
-    document = b'<!DOCTYPE html PUBLIC "' + b"p" * n + b'">'
-    return document, {"DOCTYPE": 1, "text": n + 4, "EOF": 1}
-
-
-def less_than_signs(n):
-    return b"<" * n, {"Character": n, "ParseError": n, "EOF": 1}
-
-
-def nul_bytes(n):
-    return b"\0" * n, {"Character": n, "ParseError": n, "EOF": 1}
-
-
-def invalid_utf8(n):
-    return b"\xff" * n, {"Character": n, "EOF": 1}
-
-
-CASES: dict[str, Case] = {
-    case.__name__: case
-    for case in (
-        ampersand_letters,
-        ampersand_letters_semicolon,
-        ampersand_hash,
-        ampersand_hash_x,
-        long_number,
-        distinct_attributes,
-        duplicate_attributes,
-        long_comment,
-        bogus_comments,
-        long_attribute_value,
-        long_tag_name,
-        long_public_identifier,
-        less_than_signs,
-        nul_bytes,
-        invalid_utf8,
-    )
+# name -> function of n returning (the document, the counts it must produce)
+CASES = {
+    "ampersand_letters": lambda n: (b"&" + b"a" * n, with_eof(Character=n + 1)),
+    # A long alphanumeric run ending in ";" that names nothing is one parse error.
+    "ampersand_letters_semicolon": lambda n: (
+        b"&" + b"a" * n + b";",
+        with_eof(Character=n + 2, ParseError=1),
+    ),
+    "ampersand_hash": lambda n: (b"&#" * n, with_eof(Character=2 * n, ParseError=n)),
+    "ampersand_hash_x": lambda n: (b"&#x" * n, with_eof(Character=3 * n, ParseError=n)),
+    # The value must not wrap around to a small code point.
+    "long_number": lambda n: (b"&#" + b"9" * n + b";", with_eof(Character=1, ParseError=1)),
+    "distinct_attributes": distinct_attributes,
+    "duplicate_attributes": lambda n: (
+        b"<p" + b" x=1" * n + b">",
+        with_eof(StartTag=1, attributes=1, text=3, ParseError=n - 1),
+    ),
+    "long_comment": lambda n: (b"<!--" + b"x" * n + b"-->", with_eof(Comment=1, text=n)),
+    "bogus_comments": lambda n: (b"<!x>" * n, with_eof(Comment=n, text=n, ParseError=n)),
+    "long_attribute_value": lambda n: (
+        b'<p a="' + b"v" * n + b'">',
+        with_eof(StartTag=1, attributes=1, text=n + 2),
+    ),
+    "long_tag_name": lambda n: (b"<" + b"t" * n + b">", with_eof(StartTag=1, text=n)),
+    "long_public_identifier": lambda n: (
+        b'<!DOCTYPE html PUBLIC "' + b"p" * n + b'">',
+        with_eof(DOCTYPE=1, text=n + 4),
+    ),
+    "less_than_signs": lambda n: (b"<" * n, with_eof(Character=n, ParseError=n)),
+    "nul_bytes": lambda n: (b"\0" * n, with_eof(Character=n, ParseError=n)),
+    "invalid_utf8": lambda n: (b"\xff" * n, with_eof(Character=n)),
 }
 
-# Prefixes that leave the tokenizer in each of its states; every byte value is
-# tried right after each of them, then at the end of the input.
-STATE_PREFIXES = [
-    b"",
-    b"&",
-    b"&#",
-    b"&#x",
-    b"&#1",
-    b"&#x1",
-    b"&a",
-    b"&amp",
-    b"&notin",
-    b"<",
-    b"</",
-    b"</a",
-    b"<a",
-    b"<a/",
-    b"<a ",
-    b"<a b",
-    b"<a b ",
-    b"<a b=",
-    b'<a b="',
-    b"<a b='",
-    b"<a b=c",
-    b'<a b=""',
-    b'<a b="&',
-    b"<a b='&",
-    b"<a b=&",
-    b'<a b="&amp',
-    b"<!",
-    b"<!-",
-    b"<!--",
-    b"<!---",
-    b"<!-- x",
-    b"<!-- x-",
-    b"<!-- x--",
-    b"<!-- x--!",
-    b"<?",
-    b"<!D",
-    b"<!DOCTYPE",
-    b"<!DOCTYPE ",
-    b"<!DOCTYPE a",
-    b"<!DOCTYPE a ",
-    b"<!DOCTYPE a P",
-    b"<!DOCTYPE a PUBLIC",
-    b"<!DOCTYPE a PUBLIC ",
-    b'<!DOCTYPE a PUBLIC "',
-    b"<!DOCTYPE a PUBLIC '",
-    b'<!DOCTYPE a PUBLIC ""',
-    b'<!DOCTYPE a PUBLIC "" ',
-    b'<!DOCTYPE a PUBLIC "" "',
-    b"<!DOCTYPE a SYSTEM",
-    b"<!DOCTYPE a SYSTEM ",
-    b'<!DOCTYPE a SYSTEM "',
-    b"<!DOCTYPE a SYSTEM '",
-    b'<!DOCTYPE a SYSTEM ""',
-    b"<!DOCTYPE a x",
+# Every proper prefix of these leaves the tokenizer in one of its states; every byte
+# value is tried right after each prefix, then at the end of the input.
+WALKS = [
+    b"&#x1;",
+    b"&#1;",
+    b"&amp;",
+    b"&notin;",
+    b"</a>",
+    b"<a/>",
+    b"<a b >",
+    b"<a b=c>",
+    b'<a b="">',
+    b'<a b="&amp;">',
+    b"<a b='&'>",
+    b"<a b=&>",
+    b"<!-- x--!>",
+    b"<!--->",
+    b"<?>",
+    b'<!DOCTYPE a PUBLIC "" "">',
+    b"<!DOCTYPE a PUBLIC ''>",
+    b'<!DOCTYPE a SYSTEM "">',
+    b"<!DOCTYPE a SYSTEM ''>",
+    b"<!DOCTYPE a x>",
 ]
+STATE_PREFIXES = sorted({walk[:end] for walk in WALKS for end in range(len(walk))})

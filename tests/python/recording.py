@@ -41,6 +41,20 @@ class Recorder(htmltess.HtmlHandler):
         return merge_characters(self.events[:-1])
 
 
+class OnFirstChar(Recorder):
+    """Records like Recorder and runs `action(self)` at the first OnChar."""
+
+    def __init__(self, action) -> None:
+        super().__init__()
+        self.action = action
+
+    def OnChar(self, char):
+        super().OnChar(char)
+        action, self.action = self.action, None
+        if action:
+            action(self)
+
+
 def merge_characters(events: list[tuple]) -> list[tuple]:
     merged: list[tuple] = []
     for event in events:

@@ -1,5 +1,4 @@
-"""What a Python program sees of the bridge: sources, arguments, exceptions, files, buffers, re-entrancy,
-signals, leaks."""
+"""What a Python program sees of the bridge: sources, arguments, decoding, files, buffers, signals, leaks."""
 
 import contextlib
 import ctypes
@@ -13,11 +12,10 @@ import signal
 import subprocess
 import sys
 import weakref
-from concurrent.futures import ThreadPoolExecutor
 
 import htmltess
 import pytest
-from recording import Recorder, merge_characters, tokens
+from recording import OnFirstChar, Recorder, tokens
 
 parse_string = htmltess.html_parse_string
 parse_file = htmltess.html_parse_file
@@ -37,20 +35,6 @@ def as_mmap(data):
     m = mmap.mmap(-1, len(data))
     m.write(data)
     return m
-
-
-class OnFirstChar(Recorder):
-    """Records like Recorder and runs `action(self)` at the first OnChar."""
-
-    def __init__(self, action):
-        super().__init__()
-        self.action = action
-
-    def OnChar(self, char):
-        super().OnChar(char)
-        action, self.action = self.action, None
-        if action:
-            action(self)
 
 
 @pytest.mark.parametrize(
@@ -112,46 +96,6 @@ def test_unusable_arguments_raise_before_any_callback(call, error):
     assert recorder.events == []
 
 
-class Raising(Recorder):
-    """Records like Recorder and raises `error` at the n-th event of `kind`."""
-
-    def __init__(self, kind, n, error):
-        super().__init__()
-        self.kind, self.left, self.error = kind, n, error
-
-    def record(self, event):
-        super().record(event)
-        if event[0] == self.kind:
-            self.left -= 1
-            if self.left == 0:
-                raise self.error
-
-
-@pytest.mark.parametrize("error", [Boom("x"), KeyboardInterrupt()])
-@pytest.mark.parametrize(
-    "kind, n, document, events_before",
-    [
-        (C, 3, "abcdef", [(C, "abc")]),
-        ("ParseError", 1, "a\0b", [(C, "a"), ("ParseError",)]),
-        ("EOF", 1, "ab", [(C, "ab"), ("EOF",)]),
-    ],
-)
-@pytest.mark.parametrize("via_file", [False, True])
-def test_exception_ends_the_parse_and_the_handler_stays_usable(
-    tmp_path, via_file, kind, n, document, events_before, error
-):
-    recorder = Raising(kind, n, error)
-    path = write(tmp_path / "doc.html", document.encode())
-    parse, source = (parse_file, path) if via_file else (parse_string, document)
-    with pytest.raises(type(error)) as raised:
-        parse(recorder, source)
-    assert raised.value is error
-    assert merge_characters(recorder.events) == events_before
-    recorder.events = []
-    assert parse(recorder, source) is True
-    assert recorder.tokens() == tokens(document)
-
-
 def fifo(tmp_path):
     os.mkfifo(tmp_path / "fifo")
     return tmp_path / "fifo"
@@ -197,10 +141,8 @@ class FsPath:
     "path_type", [str, os.fsencode, pathlib.Path, lambda p: FsPath(str(p)), lambda p: FsPath(os.fsencode(p))]
 )
 def test_paths_may_be_str_bytes_or_path_like(tmp_path, path_type):
-    recorder = Recorder()
-    assert (
-        parse_file(recorder, path_type(write(tmp_path / "\u00e9t\u00e9.html", "caf\u00e9".encode()))) is True
-    )
+    recorder, path = Recorder(), path_type(write(tmp_path / "\u00e9t\u00e9.html", "caf\u00e9".encode()))
+    assert parse_file(recorder, path) is True
     assert recorder.tokens() == [(C, "caf\u00e9")]
     missing = path_type(tmp_path / "missing.html")
     with pytest.raises(FileNotFoundError) as raised:
@@ -262,75 +204,6 @@ def test_the_buffer_is_held_for_the_whole_parse(make, mutate):
     mutate(buffer)  # released once the parse has ended
 
 
-@pytest.mark.parametrize(
-    "inner",
-    [
-        lambda h: parse_string(h, "x"),
-        lambda h: parse_file(h, "/the/path/is/not/opened"),
-        lambda h: ThreadPoolExecutor(1).submit(parse_string, h, "x").result(),  # from another thread
-    ],
-)
-def test_a_handler_that_is_parsing_cannot_start_another_parse(inner):
-    handler = OnFirstChar(inner)
-    with pytest.raises(RuntimeError, match="already parsing"):
-        parse_string(handler, "ab")
-    assert handler.events == [(C, "a")]
-    handler.events.clear()
-    assert parse_string(handler, "ab") is True
-    assert handler.tokens() == [(C, "ab")]
-
-
-def test_another_handler_may_parse_from_a_callback():
-    inner = Recorder()
-    outer = OnFirstChar(lambda _: parse_string(inner, "xy"))
-    assert parse_string(outer, "ab") is True
-    assert (outer.tokens(), inner.tokens()) == ([(C, "ab")], [(C, "xy")])
-
-
-NESTING = """
-import functools, sys, threading, htmltess
-sys.setrecursionlimit({limit})
-threading.stack_size({stack})
-
-class Deeper(htmltess.HtmlHandler):
-    def OnChar(self, char):
-        htmltess.html_parse_string(Deeper(), "x")
-
-class Handler(htmltess.HtmlHandler):
-    pass
-
-def native_chain(length):
-    # Each parse's OnEof starts the next parse without any Python frame between.
-    first = handler = Handler()
-    for _ in range(length):
-        handler.OnEof = functools.partial(htmltess.html_parse_string, Handler(), "")
-        handler = handler.OnEof.args[0]
-    return first
-
-def run():
-    for start in (lambda: htmltess.html_parse_string(Deeper(), "x"),
-                  lambda: htmltess.html_parse_string(native_chain(100_000), "")):
-        try:
-            start()
-        except RecursionError as error:
-            print("limit" if "maximum recursion depth" in str(error) else "stack")
-    print(htmltess.html_parse_string(htmltess.HtmlHandler(), "x"))
-
-thread = threading.Thread(target=run)
-thread.start()
-thread.join()
-"""
-
-
-@pytest.mark.parametrize(
-    "limit, stack, ended_by", [(1000, 0, "limit"), (1_000_000, 0, "stack"), (1000, 256 * 1024, "stack")]
-)
-def test_deep_nesting_ends_in_recursion_error(limit, stack, ended_by):
-    script = NESTING.format(limit=limit, stack=stack)
-    result = subprocess.run([sys.executable, "-c", script], check=False, capture_output=True, text=True)
-    assert (result.returncode, result.stdout.split()) == (0, [ended_by, ended_by, "True"]), result.stderr
-
-
 class Silent(htmltess.HtmlHandler):
     pass
 
@@ -339,10 +212,8 @@ class Silent(htmltess.HtmlHandler):
 def test_a_signal_stops_a_long_parse(tmp_path, via_file):
     text = b"<p>Some ordinary text &amp; markup.</p>\n" * 1_250_000  # 50 MB
     source = write(tmp_path / "long.html", text) if via_file else text
-    # No callback is Python code, so nothing but the parse itself can run the
-    # signal handler before the end of the document.
-    handler = Silent()
-    reached_end = []
+    # No callback is Python code: nothing but the parse itself can run the signal handler before the end.
+    handler, reached_end = Silent(), []
     handler.OnEof = functools.partial(reached_end.append, True)
 
     def on_alarm(signum, frame):
@@ -375,6 +246,17 @@ def footprint():
     return resident, libc.mallinfo2().counts[7], sys.getallocatedblocks()
 
 
+class Misbehaving(htmltess.HtmlHandler):
+    """Raises Boom on a parse error and starts a parse with itself on "b"."""
+
+    def OnParseError(self):
+        raise Boom()
+
+    def OnChar(self, char):
+        if char == "b":
+            parse_string(self, "nested")
+
+
 SMALL_DOCUMENT = '<p class=x>t\u00e9\U0001f600</p><a b="c\0">'
 LONG_TOKEN = '<a b="' + "v" * 5000 + '\0">'
 
@@ -384,11 +266,11 @@ def parse_many(path):
         parse_string(Recorder(), SMALL_DOCUMENT)
         parse_string(htmltess.HtmlHandler(), SMALL_DOCUMENT.encode())
         with pytest.raises(Boom):
-            parse_string(Raising("ParseError", 1, Boom()), SMALL_DOCUMENT)
+            parse_string(Misbehaving(), SMALL_DOCUMENT)
     for _ in range(50):
         parse_file(htmltess.HtmlHandler(), path)
         with pytest.raises(Boom):
-            parse_string(Raising("ParseError", 1, Boom()), LONG_TOKEN)
+            parse_string(Misbehaving(), LONG_TOKEN)
 
 
 def test_thousands_of_parses_do_not_grow_the_process(tmp_path):
@@ -400,20 +282,9 @@ def test_thousands_of_parses_do_not_grow_the_process(tmp_path):
     assert rss < 8 * 1024 * 1024 and native < 64 * 1024 and python_blocks < 100, (rss, native, python_blocks)
 
 
-class SelfNesting(htmltess.HtmlHandler):
-    """Raises Boom on a parse error and starts a parse with itself on "b"."""
-
-    def OnParseError(self):
-        raise Boom()
-
-    def OnChar(self, char):
-        if char == "b":
-            parse_string(self, "nested")
-
-
 @pytest.mark.parametrize("document, error", [("ac", None), ("a\0c", Boom), ("abc", RuntimeError)])
 def test_a_handler_is_freed_after_its_parses(document, error):
-    handler = SelfNesting()
+    handler = Misbehaving()
     alive = weakref.ref(handler)
     with pytest.raises(error) if error else contextlib.nullcontext():
         parse_string(handler, document)
