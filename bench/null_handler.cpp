@@ -13,3 +13,4 @@ void NullHandler::OnEndTag(const unsigned int*, unsigned long) {}
 void NullHandler::OnComment(const unsigned int*, unsigned long) {}
 void NullHandler::OnChar(unsigned int) {}
 void NullHandler::OnEof() {}
+void NullHandler::OnText(const unsigned int*, unsigned long) {}

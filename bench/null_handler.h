@@ -15,4 +15,5 @@ class NullHandler final : public Tessarin::Html::Handler {
   void OnComment(const unsigned int*, unsigned long) override;
   void OnChar(unsigned int) override;
   void OnEof() override;
+  void OnText(const unsigned int*, unsigned long) override;
 };

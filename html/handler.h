@@ -47,6 +47,12 @@ class Handler {
   virtual void OnComment(const unsigned int* text, unsigned long length) = 0;
   virtual void OnChar(unsigned int codePoint) = 0;
   virtual void OnEof() = 0;
+  // A run of consecutive characters, reported together by the tokenizer's
+  // fast path; by default each is reported by OnChar, in order. A handler may
+  // take the run at once instead.
+  virtual void OnText(const unsigned int* text, unsigned long length) {
+    for (unsigned long i = 0; i < length; ++i) OnChar(text[i]);
+  }
 
   void SetTokenizer(Tokenizer& t) { tokenizer = &t; }
   Tokenizer* GetTokenizer() const { return tokenizer; }

@@ -79,11 +79,20 @@ bool Tokenizer::Run(unsigned long steps) {
   return true;
 }
 
+// The characters of a run reach the handler in blocks, through OnText.
 unsigned long Tokenizer::EmitTextRun(unsigned long budget) {
-  return consumer.ConsumeRun(kTextStops, budget, [this](unsigned int cp) {
-    EmitCharToken(cp);
+  constexpr unsigned long kBlock = 256;
+  unsigned int block[kBlock];
+  unsigned long filled = 0;
+  unsigned long taken = consumer.ConsumeRun(kTextStops, budget, [&](unsigned int cp) {
+    block[filled++] = cp;
+    if (filled < kBlock) return true;
+    handler->OnText(block, filled);
+    filled = 0;
     return !interrupted;
   });
+  if (filled) handler->OnText(block, filled);
+  return taken;
 }
 
 // Code points go straight into the room the buffer has; only the one that

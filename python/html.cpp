@@ -232,6 +232,22 @@ class PythonHtmlHandler final : public Handler {
 
   void OnEof() override { Call(kOnEof, nullptr, 0); }
 
+  // A block of characters from the tokenizer's text fast path.
+  void OnText(const unsigned int* block, unsigned long length) override {
+    if (failed) return;
+    if (textMode) {
+      for (unsigned long i = 0; i < length && !failed; ++i) {
+        text.push_back(ToRepresentable(block[i]));
+        if (text.size() == kTextChunk) FlushText();
+      }
+      return;
+    }
+    // No Python code runs while a default OnChar is skipped, so the whole
+    // block is decided by one lookup.
+    if (SkipsDefault(kOnChar)) return;
+    for (unsigned long i = 0; i < length; ++i) OnChar(block[i]);
+  }
+
  private:
   // Longest piece of text delivered by one OnText call.
   static constexpr size_t kTextChunk = 65536;

@@ -102,3 +102,26 @@ TEST(FastStack, AttributesMovedToTheHeapKeepTheirNestedBuffers) {
   for (unsigned long i = 0; i < list.size; ++i) list.data[i].Free();
   list.Free();
 }
+
+// A handler that takes runs of text as blocks sees, joined, exactly the
+// characters a handler taking them one by one sees, in the same places.
+TEST(Run, HandsTextToOnTextInBlocks) {
+  struct BlockRecorder : TessarinTest::RecordingHandler {
+    int blocks = 0;
+    void OnText(const unsigned int* text, unsigned long length) override {
+      ++blocks;
+      for (unsigned long i = 0; i < length; ++i) OnChar(text[i]);
+    }
+  };
+  const std::string input = "a&amp;b<p>" + std::string(1000, 'x') + "\xC3\xA9<!--c-->\0z"s;
+  Tessarin::MemoryInputStream bytes(input.data(), input.size());
+  Tessarin::Unicode::InputStream codePoints(bytes);
+  Tessarin::Html::InputConsumer consumer(codePoints);
+  Tessarin::Html::Tokenizer tokenizer(consumer);
+  BlockRecorder handler;
+  tokenizer.SetHandler(handler);
+  while (tokenizer.Run(1 << 20)) {
+  }
+  EXPECT_EQ(handler.events, Tokenize(input));
+  EXPECT_GT(handler.blocks, 4);
+}
