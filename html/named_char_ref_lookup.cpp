@@ -157,6 +157,18 @@ bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigne
 // Matches name[index] and the rest of the name against the code points ahead,
 // consuming them; on a mismatch everything this name consumed is put back.
 bool InputConsumer::LookupCharRecursive(const char* name, size_t index, unsigned int& last) {
+  // Fast path: the rest of the name stands as it is in the byte window (ASCII
+  // bytes are one code point each), so it is consumed there at once.
+  if (pending.empty()) {
+    const RawInputStream::window_t& w = raw.Window();
+    const size_t at = *w.position;
+    const size_t rest = std::strlen(name + index);
+    if (rest > 0 && *w.limit - at >= rest && std::memcmp(w.bytes + at, name + index, rest) == 0) {
+      *w.position = at + rest;
+      last = static_cast<unsigned char>(name[index + rest - 1]);
+      return true;
+    }
+  }
   if (name[index] == '\0') return true;
   unsigned int next;
   if (!Peek(next) || next != static_cast<unsigned char>(name[index])) return false;
