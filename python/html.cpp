@@ -191,25 +191,11 @@ class PythonHtmlHandler final : public Handler {
   }
 
   void OnEndTag(const unsigned int* name, unsigned long nameLength) override {
-    if (!Wanted(kOnEndTag)) return;
-    PyObject* str = names->Get(name, nameLength);
-    if (!str) {
-      Fail();
-      return;
-    }
-    Invoke(kOnEndTag, &str, 1);
-    Py_DECREF(str);
+    if (Wanted(kOnEndTag)) CallWithStr(kOnEndTag, names->Get(name, nameLength));
   }
 
   void OnComment(const unsigned int* text, unsigned long length) override {
-    if (!Wanted(kOnComment)) return;
-    PyObject* str = CodePointsToStr(text, length);
-    if (!str) {
-      Fail();
-      return;
-    }
-    Invoke(kOnComment, &str, 1);
-    Py_DECREF(str);
+    if (Wanted(kOnComment)) CallWithStr(kOnComment, CodePointsToStr(text, length));
   }
 
   void OnChar(unsigned int codePoint) override {
@@ -221,13 +207,7 @@ class PythonHtmlHandler final : public Handler {
     }
     // Hot path: a default OnChar is decided once per run of characters.
     if (failed || SkipsDefault(kOnChar)) return;
-    PyObject* ch = PyUnicode_FromOrdinal(static_cast<int>(ToRepresentable(codePoint)));
-    if (!ch) {
-      Fail();
-      return;
-    }
-    Invoke(kOnChar, &ch, 1);
-    Py_DECREF(ch);
+    CallWithStr(kOnChar, PyUnicode_FromOrdinal(static_cast<int>(ToRepresentable(codePoint))));
   }
 
   void OnEof() override { Call(kOnEof, nullptr, 0); }
@@ -263,11 +243,17 @@ class PythonHtmlHandler final : public Handler {
     if (text.empty() || failed) return;
     PyObject* str = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()));
     text.clear();
+    CallWithStr(kOnText, str);
+  }
+
+  // Calls a method with a new str as its one argument and releases the str; a
+  // str that could not be made (null, an exception set) fails the parse.
+  void CallWithStr(MethodName method, PyObject* str) {
     if (!str) {
       Fail();
       return;
     }
-    Invoke(kOnText, &str, 1);
+    Invoke(method, &str, 1);
     Py_DECREF(str);
   }
 
