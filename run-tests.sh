@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what the tests need, builds and installs the
-# package, builds and runs the C++ tests with ctest, runs them again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, fuzzes the tokenizer for a
-# minute, and runs the Python tests with pytest.
+# package, lints the tree, builds and runs the C++ tests with ctest, runs them
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, fuzzes the
+# tokenizer for a minute, and runs the Python tests with pytest.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -19,6 +19,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 python3 -m pip install -q ".[test]" -C cmake.define.HTMLTESS_WERROR=ON
+tools/lint.sh
 
 cmake -S . -B build/tests -DHTMLTESS_BUILD_MODULE=OFF -DHTMLTESS_BUILD_TESTS=ON -DHTMLTESS_WERROR=ON
 cmake --build build/tests -j "$(nproc)"

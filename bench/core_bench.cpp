@@ -5,9 +5,9 @@
 // Usage: htmltess_core_bench REPEATS FILE...
 // Prints one JSON object: total bytes and the best and median seconds per pass.
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>

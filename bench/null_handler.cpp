@@ -3,8 +3,8 @@
 #include "html/tokenizer.h"
 
 void NullHandler::OnParseError() {}
-void NullHandler::OnDoctype(const unsigned int*, unsigned long, const unsigned int*, unsigned long,
-                            const unsigned int*, unsigned long) {}
+void NullHandler::OnDoctype(const unsigned int*, unsigned long, const unsigned int*, unsigned long, const unsigned int*,
+                            unsigned long) {}
 void NullHandler::OnStartTag(const unsigned int*, unsigned long, const Tessarin::Html::attr_list_t&, unsigned long,
                              bool selfClosing) {
   if (selfClosing) GetTokenizer()->Acknowledge();

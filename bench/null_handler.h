@@ -9,8 +9,7 @@ class NullHandler final : public Tessarin::Html::Handler {
   void OnParseError() override;
   void OnDoctype(const unsigned int*, unsigned long, const unsigned int*, unsigned long, const unsigned int*,
                  unsigned long) override;
-  void OnStartTag(const unsigned int*, unsigned long, const Tessarin::Html::attr_list_t&, unsigned long,
-                  bool) override;
+  void OnStartTag(const unsigned int*, unsigned long, const Tessarin::Html::attr_list_t&, unsigned long, bool) override;
   void OnEndTag(const unsigned int*, unsigned long) override;
   void OnComment(const unsigned int*, unsigned long) override;
   void OnChar(unsigned int) override;

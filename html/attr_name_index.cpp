@@ -22,8 +22,7 @@ unsigned long HashName(const attr_t& attribute) {
 }  // namespace
 
 bool SameName(const attr_t& a, const attr_t& b) {
-  return a.name.size == b.name.size &&
-         std::memcmp(a.name.data, b.name.data, a.name.size * sizeof(unsigned int)) == 0;
+  return a.name.size == b.name.size && std::memcmp(a.name.data, b.name.data, a.name.size * sizeof(unsigned int)) == 0;
 }
 
 void attr_name_index_t::Free() { std::free(slots); }

@@ -80,8 +80,8 @@ void Tokenizer::CharacterReferenceInDataState() {
   for (size_t i = 0; i < count; ++i) EmitCharToken(out[i]);
 }
 
-size_t InputConsumer::ConsumeCharRef(Tokenizer& tokenizer, unsigned int const* additionalAllowedChar,
-                                     bool inAttribute, unsigned int* out) {
+size_t InputConsumer::ConsumeCharRef(Tokenizer& tokenizer, unsigned int const* additionalAllowedChar, bool inAttribute,
+                                     unsigned int* out) {
   unsigned int c;
   if (!Peek(c)) return 0;
   switch (c) {

@@ -64,8 +64,7 @@ void Tokenizer::EmitDoctypeToken() {
   bool noPublicId = doctypeFlags & kPublicIdMissing;
   bool noSystemId = doctypeFlags & kSystemIdMissing;
   handler->OnDoctype(FieldData(doctypeName, noName), FieldSize(doctypeName, noName), FieldData(publicId, noPublicId),
-                     FieldSize(publicId, noPublicId), FieldData(systemId, noSystemId),
-                     FieldSize(systemId, noSystemId));
+                     FieldSize(publicId, noPublicId), FieldData(systemId, noSystemId), FieldSize(systemId, noSystemId));
   ReleaseToken();
 }
 

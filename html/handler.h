@@ -39,8 +39,7 @@ class Handler {
   virtual ~Handler() = 0;
   virtual void OnParseError() = 0;
   virtual void OnDoctype(const unsigned int* name, unsigned long nameLength, const unsigned int* publicId,
-                         unsigned long publicIdLength, const unsigned int* systemId,
-                         unsigned long systemIdLength) = 0;
+                         unsigned long publicIdLength, const unsigned int* systemId, unsigned long systemIdLength) = 0;
   virtual void OnStartTag(const unsigned int* name, unsigned long nameLength, const attr_list_t& attributes,
                           unsigned long attributeCount, bool selfClosing) = 0;
   virtual void OnEndTag(const unsigned int* name, unsigned long nameLength) = 0;

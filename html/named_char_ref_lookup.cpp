@@ -140,7 +140,8 @@ bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigne
   prefixHash[0] = kHashStart;
   for (size_t i = 0; i < length; ++i) prefixHash[i + 1] = HashStep(prefixHash[i], key[i]);
   key[length] = ';';
-  const named_ref_t* row = semicolon ? index.withSemicolon.Find(key, length + 1, HashStep(prefixHash[length], ';')) : nullptr;
+  const named_ref_t* row =
+      semicolon ? index.withSemicolon.Find(key, length + 1, HashStep(prefixHash[length], ';')) : nullptr;
   // Then the names without ";" that begin the run, longest first.
   for (size_t taken = std::min(length, index.longestWithoutSemicolon) + 1; taken-- > 0;) {
     if (row && LookupCharRecursive(row->name, 0, last)) {

@@ -35,8 +35,7 @@ namespace {
 // its table (upper-case letters aside, which the name states lower on the way).
 constexpr run_stops_t kTextStops = RunStops({'&', '<', kNull});
 constexpr run_stops_t kTagNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '>', kNull});
-constexpr run_stops_t kAttributeNameStops =
-    RunStops({'\t', '\n', '\f', ' ', '/', '=', '>', kNull, '"', '\'', '<'});
+constexpr run_stops_t kAttributeNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '=', '>', kNull, '"', '\'', '<'});
 constexpr run_stops_t kDoubleQuotedValueStops = RunStops({'"', '&', kNull});
 constexpr run_stops_t kSingleQuotedValueStops = RunStops({'\'', '&', kNull});
 constexpr run_stops_t kUnquotedValueStops =

@@ -10,10 +10,10 @@ class MemoryInputStream final : public RawInputStream {
  public:
   MemoryInputStream(void const* data, unsigned long size);
 
-  using RawInputStream::Skip;
   using RawInputStream::Peek;
   using RawInputStream::Pop;
   using RawInputStream::Push;
+  using RawInputStream::Skip;
   size_t Skip(unsigned long n) override;
   size_t Peek(void* buf, unsigned long n) override;
   size_t Pop(void* buf, unsigned long n) override;

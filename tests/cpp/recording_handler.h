@@ -121,7 +121,10 @@ class Bytes {
 // The input layers and a tokenizer over one document, with a recording handler.
 struct Pipeline {
   explicit Pipeline(std::string text, Source source = Source::Memory, bool acknowledge = true)
-      : bytes(source, std::move(text)), codePoints(*bytes.stream), consumer(codePoints), tokenizer(consumer),
+      : bytes(source, std::move(text)),
+        codePoints(*bytes.stream),
+        consumer(codePoints),
+        tokenizer(consumer),
         handler(acknowledge) {
     tokenizer.SetHandler(handler);
   }

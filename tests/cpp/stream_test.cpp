@@ -25,7 +25,7 @@ const std::pair<std::string, std::string> kDecodeCases[] = {
     // Not validated: continuation bytes give their low six bits whatever they are.
     {"\xC3<z", "\u00FCz"},
     {"\xC0\x80", "\0"s},
-    {"\xED\xA0\x80", "\xED\xA0\x80"},  // U+D800
+    {"\xED\xA0\x80", "\xED\xA0\x80"},          // U+D800
     {"\xF7\xBF\xBF\xBF", "\xF7\xBF\xBF\xBF"},  // U+1FFFFF
     // No newline normalisation, no special byte order mark or NUL.
     {"\xEF\xBB\xBFz\r\n\0"s, "\uFEFFz\r\n\0"s},

@@ -28,7 +28,8 @@ TEST(Run, GivesTheSameEventsAsTokenize) {
   std::vector<std::string> inputs = {
       "",
       "plain",
-      "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80" "b<a href=x>t&amp;u</a><!--c--><!DOCTYPE html>",
+      "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"
+      "b<a href=x>t&amp;u</a><!--c--><!DOCTYPE html>",
       "\0\0x<"s,
       "text ending in a cut sequence \xE2\x82",
       "\xFF\xC3<p>",
@@ -36,8 +37,18 @@ TEST(Run, GivesTheSameEventsAsTokenize) {
       "<a x=1 x=\"repeated \xC3\xA9\" X='again' y=2></A\tB><!--a-b--c-->",
       // Runs that end at the end of the input, before a sequence cut by it or
       // before the last whole sequence, which the window holds with under four bytes.
-      "<abc", "<a b='c", "<a b=\"c", "<a b=c", "<a bc", "<!--abc",
-      "<abc\xC3", "<a b='c\xE2\x82", "<a b=c\xF0\x9F\x98", "<!--ab\xC3\xA9", "<a b\xE2\x82\xAC", "x\xF0\x9F\x98\x80",
+      "<abc",
+      "<a b='c",
+      "<a b=\"c",
+      "<a b=c",
+      "<a bc",
+      "<!--abc",
+      "<abc\xC3",
+      "<a b='c\xE2\x82",
+      "<a b=c\xF0\x9F\x98",
+      "<!--ab\xC3\xA9",
+      "<a b\xE2\x82\xAC",
+      "x\xF0\x9F\x98\x80",
   };
   // Every ASCII code point after ordinary ones, upper case among them, in each
   // state that has a fast path.

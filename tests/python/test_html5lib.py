@@ -135,9 +135,13 @@ def test_html5lib(test_id, test):
 def summary_line() -> str:
     if not summary["used"]:
         return "html5lib: suite not run"
-    skipped = ", ".join(f"{k[len('skipped: '):]} {v}" for k, v in sorted(summary.items()) if k.startswith("skipped"))
+    skipped = ", ".join(
+        f"{k[len('skipped: ') :]} {v}" for k, v in sorted(summary.items()) if k.startswith("skipped")
+    )
     listed = sum(v for k, v in summary.items() if k.startswith("listed"))
-    by_reason = ", ".join(f"{k[len('listed: '):]} {v}" for k, v in sorted(summary.items()) if k.startswith("listed"))
+    by_reason = ", ".join(
+        f"{k[len('listed: ') :]} {v}" for k, v in sorted(summary.items()) if k.startswith("listed")
+    )
     return (
         f"html5lib: {summary['used']} used ({summary['run with CR normalised']} with CR normalised); "
         f"skipped: {skipped}; {summary['output matches']} output matches; "
