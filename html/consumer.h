@@ -48,42 +48,33 @@ class InputConsumer : public Unicode::InputStream {
   using Unicode::InputStream::Peek;
   using Unicode::InputStream::Push;
   using Unicode::InputStream::Skip;
-  // Skips n code points; ASCII with nothing pending is skipped in the byte window.
+  // Skips n code points; ASCII in the window is skipped there.
   size_t Skip(unsigned long n) override {
-    if (pending.empty()) {
-      const RawInputStream::window_t& w = raw.Window();
-      size_t at = *w.position;
-      if (n <= *w.limit - at && std::all_of(w.bytes + at, w.bytes + at + n, [](unsigned char b) { return b < 0x80; })) {
-        *w.position = at + n;
-        return n;
-      }
+    const ascii_window_t ahead = AsciiWindow();
+    if (n <= ahead.size && std::all_of(ahead.bytes, ahead.bytes + n, [](unsigned char b) { return b < 0x80; })) {
+      Advance(n);
+      return n;
     }
     return Unicode::InputStream::Skip(n);
   }
 
-  // The next code point, or kEof when the input is exhausted. ASCII with
-  // nothing pending is the hot case and is read straight from the byte window.
+  // The next code point, or kEof when the input is exhausted. ASCII in the
+  // window is the hot case and is read there.
   unsigned int Consume() {
-    if (pending.empty()) {
-      const RawInputStream::window_t& w = raw.Window();
-      size_t at = *w.position;
-      if (at < *w.limit && w.bytes[at] < 0x80) {
-        *w.position = at + 1;
-        return w.bytes[at];
-      }
+    const ascii_window_t ahead = AsciiWindow();
+    if (ahead.size && ahead.bytes[0] < 0x80) {
+      Advance(1);
+      return ahead.bytes[0];
     }
     return ConsumeAny();
   }
-  // The next code point, without consuming it; false at the end. ASCII with
-  // nothing pending is read straight from the byte window and stays there.
+  // The next code point, without consuming it; false at the end. ASCII in the
+  // window is read there and stays there.
   bool Peek(unsigned int& cp) {
-    if (pending.empty()) {
-      const RawInputStream::window_t& w = raw.Window();
-      size_t at = *w.position;
-      if (at < *w.limit && w.bytes[at] < 0x80) {
-        cp = w.bytes[at];
-        return true;
-      }
+    const ascii_window_t ahead = AsciiWindow();
+    if (ahead.size && ahead.bytes[0] < 0x80) {
+      cp = ahead.bytes[0];
+      return true;
     }
     return Unicode::InputStream::Peek(cp);
   }
@@ -94,19 +85,18 @@ class InputConsumer : public Unicode::InputStream {
   }
 
   // Fast path for runs of code points that a state handles alike, with the
-  // same results as consuming them one at a time: while nothing is pending,
-  // consumes up to `budget` code points that are not among `stops`, handing
-  // each to sink, and returns how many it consumed. It stops early where sink
-  // returns false, at the end of the byte window and before a sequence that
-  // the window does not hold whole; whatever it stops at stays unread. The
-  // read position is stored once, when the run ends: sink must not read input.
+  // same results as consuming them one at a time: consumes up to `budget` code
+  // points of the window that are not among `stops`, handing each to sink, and
+  // returns how many it consumed. It stops early where sink returns false, at
+  // the end of the window and before a sequence that the window does not hold
+  // whole; whatever it stops at stays unread. The window is advanced once, when
+  // the run ends: sink must not read input.
   template <typename Sink>
   unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
-    if (!pending.empty()) return 0;
-    const RawInputStream::window_t& w = raw.Window();
-    const unsigned char* bytes = w.bytes;
-    size_t at = *w.position;
-    const size_t limit = *w.limit;
+    const ascii_window_t ahead = AsciiWindow();
+    const unsigned char* bytes = ahead.bytes;
+    const size_t limit = ahead.size;
+    size_t at = 0;
     unsigned long taken = 0;
     bool more = true;
     while (more && taken < budget && at < limit) {
@@ -129,7 +119,7 @@ class InputConsumer : public Unicode::InputStream {
       ++taken;
       more = sink(cp);
     }
-    *w.position = at;
+    Advance(at);
     return taken;
   }
 
