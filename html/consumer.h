@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <initializer_list>
 
 #include "html/code_points.h"
 #include "stream/unicode_stream.h"
@@ -11,30 +10,6 @@ namespace Tessarin {
 namespace Html {
 
 class Tokenizer;
-
-// One row of the named character reference table.
-struct named_ref_t {
-  const char* name;  // without the leading "&"; with its ";" where it has one
-  unsigned char count;
-  unsigned int codePoints[3];
-};
-
-extern const named_ref_t mappedCharsByNamedRef[];
-size_t CountNamedCharRef();
-
-// The bytes at which a run in ConsumeRun leaves its ASCII loop: the ASCII code
-// points that a state handles otherwise than the bulk of its input, which end
-// the run, and every byte above ASCII, which begins a sequence to decode.
-struct run_stops_t {
-  bool byte[0x100];
-};
-
-constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
-  run_stops_t set{};
-  for (unsigned int b = 0x80; b < 0x100; ++b) set.byte[b] = true;
-  for (unsigned int c : stops) set.byte[c] = true;
-  return set;
-}
 
 // The code-point stream through which the tokenizer reads: one code point at a
 // time, with push-back and block look-ahead, plus the resolution of character
@@ -82,45 +57,6 @@ class InputConsumer : public Unicode::InputStream {
   bool Unconsume(unsigned int cp) {
     pending.push_front(cp);
     return true;
-  }
-
-  // Fast path for runs of code points that a state handles alike, with the
-  // same results as consuming them one at a time: consumes up to `budget` code
-  // points of the window that are not among `stops`, handing each to sink, and
-  // returns how many it consumed. It stops early where sink returns false, at
-  // the end of the window and before a sequence that the window does not hold
-  // whole; whatever it stops at stays unread. The window is advanced once, when
-  // the run ends: sink must not read input.
-  template <typename Sink>
-  unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
-    const ascii_window_t ahead = AsciiWindow();
-    const unsigned char* bytes = ahead.bytes;
-    const size_t limit = ahead.size;
-    size_t at = 0;
-    unsigned long taken = 0;
-    bool more = true;
-    while (more && taken < budget && at < limit) {
-      // ASCII is a byte a code point, so a bound in bytes bounds the count.
-      const size_t from = at;
-      const size_t end = at + std::min<size_t>(budget - taken, limit - at);
-      while (at < end && !stops.byte[bytes[at]]) {
-        if (!sink(bytes[at++])) {
-          more = false;
-          break;
-        }
-      }
-      taken += at - from;
-      if (!more || at == end || bytes[at] < 0x80 || limit - at < 4) break;
-      unsigned length = SequenceLength(bytes[at]);
-      unsigned int cp = Decode(bytes + at, length);
-      // An overlong form can decode to a stop ("<", "&", NUL, ...).
-      if (cp < 0x80 && stops.byte[cp]) break;
-      at += length;
-      ++taken;
-      more = sink(cp);
-    }
-    Advance(at);
-    return taken;
   }
 
   // Consume for every case: pending code points, sequences, the end.

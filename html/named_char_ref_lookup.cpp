@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "html/named_char_refs.h"
 #include "html/tokenizer.h"
 
 // Named character references: finding the longest name ahead in

@@ -5,11 +5,6 @@
 namespace Tessarin {
 namespace Html {
 
-unsigned int InputConsumer::ConsumeAny() {
-  unsigned int cp;
-  return PopOne(cp) ? cp : kEof;
-}
-
 Tokenizer::Tokenizer(InputConsumer& consumer) : consumer(consumer), state(&Tokenizer::DataState) {
   // No token under construction: the shared token storage starts zero-filled.
   std::memset(static_cast<void*>(&attributes), 0, sizeof(attributes));
@@ -83,7 +78,7 @@ unsigned long Tokenizer::EmitTextRun(unsigned long budget) {
   constexpr unsigned long kBlock = 256;
   unsigned int block[kBlock];
   unsigned long filled = 0;
-  unsigned long taken = consumer.ConsumeRun(kTextStops, budget, [&](unsigned int cp) {
+  unsigned long taken = ConsumeRun(kTextStops, budget, [&](unsigned int cp) {
     block[filled++] = cp;
     if (filled < kBlock) return true;
     handler->OnText(block, filled);
@@ -100,7 +95,7 @@ template <bool Lower, typename Buffer>
 unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
   unsigned int* out = buffer.data + buffer.size;
   unsigned int* end = out + buffer.Room();
-  unsigned long taken = consumer.ConsumeRun(stops, budget, [&](unsigned int cp) {
+  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
     if (Lower) cp = ToAsciiLower(cp);
     if (out != end) {
       *out++ = cp;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "html/attr_name_index.h"
 #include "html/code_points.h"
 #include "html/consumer.h"
@@ -7,6 +10,21 @@
 
 namespace Tessarin {
 namespace Html {
+
+// The bytes at which a fast path leaves its ASCII loop (see ConsumeRun): the
+// ASCII code points that a state handles otherwise than the bulk of its input,
+// which end the run, and every byte above ASCII, which begins a sequence to
+// decode.
+struct run_stops_t {
+  bool byte[0x100];
+};
+
+constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
+  run_stops_t set{};
+  for (unsigned int b = 0x80; b < 0x100; ++b) set.byte[b] = true;
+  for (unsigned int c : stops) set.byte[c] = true;
+  return set;
+}
 
 // The HTML tokenizer: a state machine over the code points of an InputConsumer
 // that reports every token to a Handler the moment it is recognised.
@@ -51,6 +69,15 @@ class Tokenizer {
   // how many it consumed. The loops are kept out of line: inlined into the
   // dispatch they run short of registers and take more instructions.
   unsigned long RunOrdinaryCodePoints(unsigned long budget);
+  // Consumes up to `budget` code points of the consumer's ASCII window that
+  // are not among `stops`, handing each to sink, with the same results as
+  // consuming them one at a time, and returns how many it consumed. It stops
+  // early where sink returns false, at the end of the window and before a
+  // sequence that the window does not hold whole; whatever it stops at stays
+  // unread. The window is advanced once, when the run ends: sink must not read
+  // input.
+  template <typename Sink>
+  unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink);
   __attribute__((noinline)) unsigned long EmitTextRun(unsigned long budget);
   template <bool Lower, typename Buffer>
   __attribute__((noinline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget);
@@ -249,6 +276,39 @@ class Tokenizer {
   static const unsigned int _public[6];
   static const unsigned int _system[6];
 };
+
+template <typename Sink>
+inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
+  InputConsumer& input = consumer;
+  const InputConsumer::ascii_window_t ahead = input.AsciiWindow();
+  const unsigned char* bytes = ahead.bytes;
+  const size_t limit = ahead.size;
+  size_t at = 0;
+  unsigned long taken = 0;
+  bool more = true;
+  while (more && taken < budget && at < limit) {
+    // ASCII is a byte a code point, so a bound in bytes bounds the count.
+    const size_t from = at;
+    const size_t end = at + std::min<size_t>(budget - taken, limit - at);
+    while (at < end && !stops.byte[bytes[at]]) {
+      if (!sink(bytes[at++])) {
+        more = false;
+        break;
+      }
+    }
+    taken += at - from;
+    if (!more || at == end || bytes[at] < 0x80 || limit - at < 4) break;
+    unsigned length = InputConsumer::SequenceLength(bytes[at]);
+    unsigned int cp = InputConsumer::Decode(bytes + at, length);
+    // An overlong form can decode to a stop ("<", "&", NUL, ...).
+    if (cp < 0x80 && stops.byte[cp]) break;
+    at += length;
+    ++taken;
+    more = sink(cp);
+  }
+  input.Advance(at);
+  return taken;
+}
 
 }  // namespace Html
 }  // namespace Tessarin
