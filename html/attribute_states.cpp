@@ -147,6 +147,12 @@ void Tokenizer::AttributeNameState() {
   }
 }
 
+// Its fast path: the code points without a row of their own are appended, A to Z lowered.
+constexpr run_stops_t kAttributeNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '=', '>', kNull, '"', '\'', '<'});
+unsigned long Tokenizer::AttributeNameRun(unsigned long budget) {
+  return AppendRun<true>(attributes.Back().name, kAttributeNameStops, budget);
+}
+
 void Tokenizer::AfterAttributeNameState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -256,12 +262,24 @@ void Tokenizer::QuotedAttributeValue(State self) {
   }
 }
 
+// Their fast path: the code points without a row of their own are appended.
+template <unsigned int Quote>
+constexpr run_stops_t kQuotedValueStops = RunStops({Quote, '&', kNull});
+
 void Tokenizer::AttributeValueDoubleQuotedState() {
   QuotedAttributeValue<'"'>(&Tokenizer::AttributeValueDoubleQuotedState);
 }
 
+unsigned long Tokenizer::AttributeValueDoubleQuotedRun(unsigned long budget) {
+  return AppendValueRun(kQuotedValueStops<'"'>, budget);
+}
+
 void Tokenizer::AttributeValueSingleQuotedState() {
   QuotedAttributeValue<'\''>(&Tokenizer::AttributeValueSingleQuotedState);
+}
+
+unsigned long Tokenizer::AttributeValueSingleQuotedRun(unsigned long budget) {
+  return AppendValueRun(kQuotedValueStops<'\''>, budget);
 }
 
 void Tokenizer::AttributeValueUnquotedState() {
@@ -300,6 +318,13 @@ void Tokenizer::AttributeValueUnquotedState() {
       AppendToValue(c);
       break;
   }
+}
+
+// Its fast path: the code points without a row of their own are appended.
+constexpr run_stops_t kUnquotedValueStops =
+    RunStops({'\t', '\n', '\f', ' ', '&', '>', kNull, '"', '\'', '<', '=', '`'});
+unsigned long Tokenizer::AttributeValueUnquotedRun(unsigned long budget) {
+  return AppendValueRun(kUnquotedValueStops, budget);
 }
 
 void Tokenizer::AfterAttributeValueQuotedState() {

@@ -118,6 +118,12 @@ void Tokenizer::CommentState() {
   }
 }
 
+// Its fast path: the code points without a row of their own are appended.
+constexpr run_stops_t kCommentStops = RunStops({'-', kNull});
+unsigned long Tokenizer::CommentRun(unsigned long budget) {
+  return AppendRun<false>(commentData, kCommentStops, budget);
+}
+
 void Tokenizer::CommentEndDashState() {
   unsigned int c = consumer.Consume();
   switch (c) {

@@ -65,22 +65,32 @@ class Tokenizer {
  private:
   using State = void (Tokenizer::*)();
 
-  // Run's fast paths: each consumes up to `budget` code points and returns
-  // how many it consumed. The loops are kept out of line: inlined into the
+  // Run's fast paths, for the states that spend most of their steps on code
+  // points their table sends to its last row, "anything else": a run of such
+  // code points is consumed at once, each counted as one step, with the
+  // effects of that row, and the state stays as it is. Each state with a fast
+  // path has a member StateNameRun(budget), defined beside the state with its
+  // stop set (the code points with a row of their own) and called by
+  // RunOrdinaryCodePoints. It consumes up to `budget` code points and returns
+  // how many it consumed. The runs are kept out of line: inlined into the
   // dispatch they run short of registers and take more instructions.
   unsigned long RunOrdinaryCodePoints(unsigned long budget);
-  // Consumes up to `budget` code points of the consumer's ASCII window that
-  // are not among `stops`, handing each to sink, with the same results as
-  // consuming them one at a time, and returns how many it consumed. It stops
-  // early where sink returns false, at the end of the window and before a
-  // sequence that the window does not hold whole; whatever it stops at stays
-  // unread. The window is advanced once, when the run ends: sink must not read
-  // input.
+  // The loop of every fast path: consumes up to `budget` code points of the
+  // consumer's ASCII window that are not among `stops`, handing each to sink,
+  // with the same results as consuming them one at a time, and returns how
+  // many it consumed. It stops early where sink returns false, at the end of
+  // the window and before a sequence that the window does not hold whole;
+  // whatever it stops at stays unread. The window is advanced once, when the
+  // run ends: sink must not read input.
   template <typename Sink>
   unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink);
-  __attribute__((noinline)) unsigned long EmitTextRun(unsigned long budget);
+  // Fast paths of the text states: the characters reach the handler in blocks.
+  unsigned long EmitTextRun(const run_stops_t& stops, unsigned long budget);
+  // Fast paths of the states that build a token: the code points are appended
+  // to `buffer`, lowered if Lower.
   template <bool Lower, typename Buffer>
-  __attribute__((noinline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget);
+  unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget);
+  // AppendRun to the attribute value; the value state stores itself as returnState.
   unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
 
   // One state step: what Tokenize does, inline for Run.
@@ -93,22 +103,28 @@ class Tokenizer {
 
   // Data state and character references in text.
   void DataState();
+  __attribute__((noinline)) unsigned long DataRun(unsigned long budget);
   void CharacterReferenceInDataState();
 
   // Tags.
   void TagOpenState();
   void EndTagOpenState();
   void TagNameState();
+  __attribute__((noinline)) unsigned long TagNameRun(unsigned long budget);
   void SelfClosingStartTagState();
 
   // Attributes.
   void BeforeAttributeNameState();
   void AttributeNameState();
+  __attribute__((noinline)) unsigned long AttributeNameRun(unsigned long budget);
   void AfterAttributeNameState();
   void BeforeAttributeValueState();
   void AttributeValueDoubleQuotedState();
+  __attribute__((noinline)) unsigned long AttributeValueDoubleQuotedRun(unsigned long budget);
   void AttributeValueSingleQuotedState();
+  __attribute__((noinline)) unsigned long AttributeValueSingleQuotedRun(unsigned long budget);
   void AttributeValueUnquotedState();
+  __attribute__((noinline)) unsigned long AttributeValueUnquotedRun(unsigned long budget);
   template <unsigned int Quote>
   void QuotedAttributeValue(State self);
   void AfterAttributeValueQuotedState();
@@ -119,6 +135,7 @@ class Tokenizer {
   void CommentStartState();
   void CommentStartDashState();
   void CommentState();
+  __attribute__((noinline)) unsigned long CommentRun(unsigned long budget);
   void CommentEndDashState();
   void CommentEndState();
   void CommentEndBangState();
@@ -281,32 +298,76 @@ template <typename Sink>
 inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
   InputConsumer& input = consumer;
   const InputConsumer::ascii_window_t ahead = input.AsciiWindow();
-  const unsigned char* bytes = ahead.bytes;
-  const size_t limit = ahead.size;
-  size_t at = 0;
+  const unsigned char* const start = ahead.bytes;
+  const unsigned char* const limit = start + ahead.size;
+  const unsigned char* p = start;
   unsigned long taken = 0;
   bool more = true;
-  while (more && taken < budget && at < limit) {
+  while (more && taken < budget && p < limit) {
     // ASCII is a byte a code point, so a bound in bytes bounds the count.
-    const size_t from = at;
-    const size_t end = at + std::min<size_t>(budget - taken, limit - at);
-    while (at < end && !stops.byte[bytes[at]]) {
-      if (!sink(bytes[at++])) {
+    const unsigned char* const from = p;
+    const unsigned char* const end = p + std::min<size_t>(budget - taken, limit - p);
+    while (p < end && !stops.byte[*p]) {
+      if (!sink(*p++)) {
         more = false;
         break;
       }
     }
-    taken += at - from;
-    if (!more || at == end || bytes[at] < 0x80 || limit - at < 4) break;
-    unsigned length = InputConsumer::SequenceLength(bytes[at]);
-    unsigned int cp = InputConsumer::Decode(bytes + at, length);
+    taken += p - from;
+    if (!more || p == end || *p < 0x80 || limit - p < 4) break;
+    unsigned length = InputConsumer::SequenceLength(*p);
+    unsigned int cp = InputConsumer::Decode(p, length);
     // An overlong form can decode to a stop ("<", "&", NUL, ...).
     if (cp < 0x80 && stops.byte[cp]) break;
-    at += length;
+    p += length;
     ++taken;
     more = sink(cp);
   }
-  input.Advance(at);
+  input.Advance(p - start);
+  return taken;
+}
+
+// The block is handed over whenever it is full and when the run ends.
+inline unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned long budget) {
+  constexpr unsigned long kBlock = 256;
+  unsigned int block[kBlock];
+  unsigned long filled = 0;
+  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
+    block[filled++] = cp;
+    if (filled < kBlock) return true;
+    handler->OnText(block, filled);
+    filled = 0;
+    return !interrupted;
+  });
+  if (filled) handler->OnText(block, filled);
+  return taken;
+}
+
+// Code points go straight into the room the buffer has; only the one that
+// finds it full goes through Append, which grows it.
+template <bool Lower, typename Buffer>
+inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
+  unsigned int* out = buffer.data + buffer.size;
+  unsigned int* end = out + buffer.Room();
+  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
+    if (Lower) cp = ToAsciiLower(cp);
+    if (out != end) {
+      *out++ = cp;
+      return true;
+    }
+    buffer.size = out - buffer.data;
+    if (!Append(buffer, cp)) return false;
+    out = buffer.data + buffer.size;
+    end = out + buffer.Room();
+    return true;
+  });
+  buffer.size = out - buffer.data;
+  return taken;
+}
+
+inline unsigned long Tokenizer::AppendValueRun(const run_stops_t& stops, unsigned long budget) {
+  unsigned long taken = AppendRun<false>(attributes.Back().value, stops, budget);
+  if (taken) returnState = state;
   return taken;
 }
 
