@@ -74,6 +74,7 @@ void Tokenizer::ReleaseToken() {
   liveToken = TokenKind::None;
 }
 
+// Data state.
 void Tokenizer::DataState() {
   unsigned int c = consumer.Consume();
   switch (c) {

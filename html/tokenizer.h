@@ -29,10 +29,13 @@ constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
 // The HTML tokenizer: a state machine over the code points of an InputConsumer
 // that reports every token to a Handler the moment it is recognised.
 //
-// Each state is one member function that consumes a code point and acts on it
-// as its table says. Where a table leaves the order of effects free, a case
-// runs them in one fixed order: parse error, buffer change, state switch,
-// emit. That order keeps parse errors and tokens in sequence.
+// Each state is one member function, preceded by the name of the state it
+// mirrors, that consumes a code point and acts on it as its table says. Where
+// a table leaves the order of effects free, a case runs them in one fixed
+// order: parse error, buffer change, state switch, emit. That order keeps
+// parse errors and tokens in sequence; the helpers that end a token at the end
+// of input leave the parse error to the case for that reason. A code point is
+// put back only by Reconsume, with the state that reads it next.
 //
 // The tokenizer throws nothing. A token buffer that cannot grow sets a sticky
 // out-of-memory flag that ends tokenizing (Tokenize returns false).
@@ -160,23 +163,30 @@ class Tokenizer {
   void BogusDoctypeState();
 
   // Verbs of the comment and DOCTYPE states.
-  // Consumes the next code points if they spell `keyword` once a to z are
-  // mapped onto A to Z; otherwise consumes nothing.
+  // Consumes the next code points if they spell `keyword` from its code point
+  // `from` on, once a to z are mapped onto A to Z; otherwise consumes nothing.
   template <size_t N>
-  bool ConsumeKeyword(const unsigned int (&keyword)[N]) {
+  bool ConsumeKeyword(const unsigned int (&keyword)[N], size_t from = 0) {
     unsigned int peeked[N];
-    if (consumer.Peek(peeked, N) != N) return false;
-    for (size_t i = 0; i < N; ++i) {
-      if (ToAsciiUpper(peeked[i]) != keyword[i]) return false;
+    const size_t rest = N - from;
+    if (consumer.Peek(peeked, rest) != rest) return false;
+    for (size_t i = 0; i < rest; ++i) {
+      if (ToAsciiUpper(peeked[i]) != keyword[from + i]) return false;
     }
-    consumer.Skip(N);
+    consumer.Skip(rest);
     return true;
+  }
+  // ConsumeKeyword for a keyword that begins with `current`, the code point
+  // just consumed.
+  template <size_t N>
+  bool ContinuesKeyword(unsigned int current, const unsigned int (&keyword)[N]) {
+    return ToAsciiUpper(current) == keyword[0] && ConsumeKeyword(keyword, 1);
   }
   void BeginComment();
   // Returns to the data state and emits the comment.
   void EmitComment();
-  // End of input inside a comment: parse error, the comment is emitted as it
-  // stands, the end of input goes back to the data state.
+  // End of input inside a comment: the comment is emitted as it stands, the
+  // end of input goes back to the data state.
   void EmitCommentAtEof();
   // Appends ASCII text to the comment.
   void AppendToComment(const char* text);
@@ -190,8 +200,8 @@ class Tokenizer {
   void SetPublicIdEmpty();
   void SetSystemIdEmpty();
   void EmitDoctype();
-  // End of input inside a DOCTYPE: parse error, the token is emitted as it
-  // stands, the end of input goes back to the data state.
+  // End of input inside a DOCTYPE: the token is emitted as it stands, the end
+  // of input goes back to the data state.
   void EmitDoctypeAtEof();
   // The states shared by the public and the system identifier, and what
   // tells the two apart.
@@ -237,7 +247,8 @@ class Tokenizer {
     SwitchTo(&Tokenizer::DataState);
     EmitTagToken();
   }
-  // End of input inside a tag: parse error, the tag is never reported.
+  // End of input inside a tag: the tag is never reported, the end of input
+  // goes back to the data state.
   void DropTagAtEof();
   void StartAttribute(unsigned int first);
   void AppendToName(unsigned int cp) { Append(attributes.Back().name, cp); }
