@@ -71,8 +71,8 @@ class Tokenizer {
   // Run's fast paths, for the states that spend most of their steps on code
   // points their table sends to its last row, "anything else": a run of such
   // code points is consumed at once, each counted as one step, with the
-  // effects of that row, and the state stays as it is. Each state with a fast
-  // path has a member StateNameRun(budget), defined beside the state with its
+  // effects of that row, and the state stays as it is. A state XState with a
+  // fast path has a member XRun(budget), defined beside the state with its
   // stop set (the code points with a row of their own) and called by
   // RunOrdinaryCodePoints. It consumes up to `budget` code points and returns
   // how many it consumed. The runs are kept out of line: inlined into the

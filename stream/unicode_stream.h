@@ -137,7 +137,7 @@ bool InputStream::LookPast(InRun inRun, size_t& length, unsigned int& after) {
   }
   size_t advanced = 0;
   bool found = false;
-  while (!found) {
+  for (;;) {
     const ascii_window_t held = HeldBytes();
     size_t n = 0;
     while (n < held.size && held.bytes[n] < 0x80 && inRun(held.bytes[n])) ++n;
@@ -147,17 +147,18 @@ bool InputStream::LookPast(InRun inRun, size_t& length, unsigned int& after) {
     if (n < held.size && held.bytes[n] < 0x80) {
       after = held.bytes[n];
       found = true;
+      break;
     }
     unsigned int cp;
     size_t used = DecodePopCounted(cp);
     if (!used) break;
     advanced += used;
-    if (inRun(cp)) {
-      ++length;
-    } else {
+    if (!inRun(cp)) {
       after = cp;
       found = true;
+      break;
     }
+    ++length;
   }
   raw.Push(nullptr, advanced);
   return found;
