@@ -334,7 +334,8 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
     ++taken;
     more = sink(cp);
   }
-  input.Advance(p - start);
+  // A run often ends where it begins, at a stop: the window is then left alone.
+  if (p != start) input.Advance(p - start);
   return taken;
 }
 
