@@ -88,7 +88,8 @@ class Tokenizer {
   template <typename Sink>
   unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink);
   // Fast paths of the text states: the characters reach the handler in blocks.
-  unsigned long EmitTextRun(const run_stops_t& stops, unsigned long budget);
+  // Inlined into each of them, since a call per run costs more than the copy.
+  __attribute__((always_inline)) unsigned long EmitTextRun(const run_stops_t& stops, unsigned long budget);
   // Fast paths of the states that build a token: the code points are appended
   // to `buffer`, lowered if Lower.
   template <bool Lower, typename Buffer>

@@ -50,8 +50,10 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
 
   // Looks past the run of code points ahead for which inRun holds, consuming
   // nothing: sets `length` to the length of the run and returns the code point
-  // after it in `after`, or false when the input ends first. The run is not
-  // decoded into `pending`, so it may be as long as the rest of the input.
+  // after it in `after`, or false when the input ends first. inRun holds for
+  // ASCII code points only, so that a byte of the window can be asked as it
+  // is. The run is not decoded into `pending`, so it may be as long as the
+  // rest of the input.
   template <typename InRun>
   bool LookPast(InRun inRun, size_t& length, unsigned int& after);
 
@@ -140,7 +142,7 @@ bool InputStream::LookPast(InRun inRun, size_t& length, unsigned int& after) {
   for (;;) {
     const ascii_window_t held = HeldBytes();
     size_t n = 0;
-    while (n < held.size && held.bytes[n] < 0x80 && inRun(held.bytes[n])) ++n;
+    while (n < held.size && inRun(held.bytes[n])) ++n;
     Advance(n);
     advanced += n;
     length += n;
