@@ -37,7 +37,7 @@ void Tokenizer::StartAttribute(unsigned int first) {
 
 void Tokenizer::LeaveAttributeName() {
   if (RepeatsKeptName(attributes.size - 1)) {
-    ParseError();
+    ParseError(ParseErrorCode::DuplicateAttribute);
     currentAttributeDropped = true;
   }
 }
@@ -79,20 +79,24 @@ void Tokenizer::BeforeAttributeNameState() {
       EmitCurrentTag();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       StartAttribute(kReplacement);
+      SwitchTo(&Tokenizer::AttributeNameState);
+      break;
+    case '=':
+      ParseError(ParseErrorCode::UnexpectedEqualsSignBeforeAttributeName);
+      StartAttribute(c);
       SwitchTo(&Tokenizer::AttributeNameState);
       break;
     case '"':
     case '\'':
     case '<':
-    case '=':
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedCharacterInAttributeName);
       StartAttribute(c);
       SwitchTo(&Tokenizer::AttributeNameState);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInTag);
       DropTagAtEof();
       break;
     default:
@@ -126,18 +130,18 @@ void Tokenizer::AttributeNameState() {
       EmitCurrentTag();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       AppendToName(kReplacement);
       break;
     case '"':
     case '\'':
     case '<':
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedCharacterInAttributeName);
       AppendToName(c);
       break;
     case kEof:
       // The end-of-input error comes before the repeated name's.
-      ParseError();
+      ParseError(ParseErrorCode::EofInTag);
       LeaveAttributeName();
       DropTagAtEof();
       break;
@@ -172,19 +176,19 @@ void Tokenizer::AfterAttributeNameState() {
       EmitCurrentTag();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       StartAttribute(kReplacement);
       SwitchTo(&Tokenizer::AttributeNameState);
       break;
     case '"':
     case '\'':
     case '<':
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedCharacterInAttributeName);
       StartAttribute(c);
       SwitchTo(&Tokenizer::AttributeNameState);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInTag);
       DropTagAtEof();
       break;
     default:
@@ -213,23 +217,23 @@ void Tokenizer::BeforeAttributeValueState() {
       SwitchTo(&Tokenizer::AttributeValueSingleQuotedState);
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       AppendToValue(kReplacement);
       SwitchTo(&Tokenizer::AttributeValueUnquotedState);
       break;
     case '>':
-      ParseError();
+      ParseError(ParseErrorCode::MissingAttributeValue);
       EmitCurrentTag();
       break;
     case '<':
     case '=':
     case '`':
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedCharacterInUnquotedAttributeValue);
       AppendToValue(c);
       SwitchTo(&Tokenizer::AttributeValueUnquotedState);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInTag);
       DropTagAtEof();
       break;
     default:
@@ -255,11 +259,11 @@ void Tokenizer::QuotedAttributeValue(State self) {
       SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       AppendToValue(kReplacement);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInTag);
       DropTagAtEof();
       break;
     default:
@@ -309,7 +313,7 @@ void Tokenizer::AttributeValueUnquotedState() {
       EmitCurrentTag();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       AppendToValue(kReplacement);
       break;
     case '"':
@@ -317,11 +321,11 @@ void Tokenizer::AttributeValueUnquotedState() {
     case '<':
     case '=':
     case '`':
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedCharacterInUnquotedAttributeValue);
       AppendToValue(c);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInTag);
       DropTagAtEof();
       break;
     default:
@@ -354,11 +358,11 @@ void Tokenizer::AfterAttributeValueQuotedState() {
       EmitCurrentTag();
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInTag);
       DropTagAtEof();
       break;
     default:
-      ParseError();
+      ParseError(ParseErrorCode::MissingWhitespaceBetweenAttributes);
       Reconsume(&Tokenizer::BeforeAttributeNameState, c);
       break;
   }

@@ -48,13 +48,13 @@ bool ConsumeDigits(InputConsumer& input, Tokenizer& tokenizer, unsigned base, un
     ++digits;
   }
   if (digits == 0) {
-    tokenizer.ParseError();
+    tokenizer.ParseError(ParseErrorCode::AbsenceOfDigitsInNumericCharacterReference);
     return false;
   }
   if (ahead && c == ';') {
     input.Skip(1);
   } else {
-    tokenizer.ParseError();
+    tokenizer.ParseError(ParseErrorCode::MissingSemicolonAfterCharacterReference);
   }
   return true;
 }
@@ -113,16 +113,21 @@ bool InputConsumer::ConsumeNumericCharRef(Tokenizer& tokenizer, unsigned int& cp
   if (!(hex ? ConsumeHexCharRef(tokenizer, static_cast<char>(c), value) : ConsumeDecCharRef(tokenizer, value)))
     return false;
   if (LookupRef(value, cp)) {
-    tokenizer.ParseError();
+    tokenizer.ParseError(value == 0 ? ParseErrorCode::NullCharacterReference
+                                    : ParseErrorCode::ControlCharacterReference);
     return true;
   }
   if (IsSurrogate(value) || value > kMaxCodePoint) {
-    tokenizer.ParseError();
+    tokenizer.ParseError(IsSurrogate(value) ? ParseErrorCode::SurrogateCharacterReference
+                                            : ParseErrorCode::CharacterReferenceOutsideUnicodeRange);
     cp = kReplacement;
     return true;
   }
   cp = static_cast<unsigned int>(value);
-  if (IsReportedNumber(value)) tokenizer.ParseError();
+  if (IsReportedNumber(value)) {
+    tokenizer.ParseError(value >= 0xFDD0 ? ParseErrorCode::NoncharacterCharacterReference
+                                         : ParseErrorCode::ControlCharacterReference);
+  }
   return true;
 }
 

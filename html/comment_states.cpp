@@ -47,8 +47,10 @@ void Tokenizer::MarkupDeclarationOpenState() {
   } else if (ConsumeKeyword(_doctype)) {
     SwitchTo(&Tokenizer::DoctypeState);
   } else {
-    ParseError();
+    // The error stands at the code point after "<!", once it has been read
+    // (the end of input stands just after the last code point).
     bogusCommentChar = consumer.Consume();
+    ParseError(ParseErrorCode::IncorrectlyOpenedComment, bogusCommentChar == kEof ? 1 : 0);
     SwitchTo(&Tokenizer::BogusCommentState);
   }
 }
@@ -61,15 +63,15 @@ void Tokenizer::CommentStartState() {
       SwitchTo(&Tokenizer::CommentStartDashState);
       break;
     case '>':
-      ParseError();
+      ParseError(ParseErrorCode::AbruptClosingOfEmptyComment);
       EmitComment();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       ContinueComment("", kReplacement);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInComment);
       EmitCommentAtEof();
       break;
     default:
@@ -86,15 +88,15 @@ void Tokenizer::CommentStartDashState() {
       SwitchTo(&Tokenizer::CommentEndState);
       break;
     case '>':
-      ParseError();
+      ParseError(ParseErrorCode::AbruptClosingOfEmptyComment);
       EmitComment();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       ContinueComment("-", kReplacement);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInComment);
       EmitCommentAtEof();
       break;
     default:
@@ -111,11 +113,11 @@ void Tokenizer::CommentState() {
       SwitchTo(&Tokenizer::CommentEndDashState);
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       Append(commentData, kReplacement);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInComment);
       EmitCommentAtEof();
       break;
     default:
@@ -138,11 +140,11 @@ void Tokenizer::CommentEndDashState() {
       SwitchTo(&Tokenizer::CommentEndState);
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       ContinueComment("-", kReplacement);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInComment);
       EmitCommentAtEof();
       break;
     default:
@@ -159,23 +161,23 @@ void Tokenizer::CommentEndState() {
       EmitComment();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       ContinueComment("--", kReplacement);
       break;
     case '!':
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedBangAfterDoubleDashInComment);
       SwitchTo(&Tokenizer::CommentEndBangState);
       break;
     case '-':
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedDashAfterDoubleDashInComment);
       Append(commentData, '-');
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInComment);
       EmitCommentAtEof();
       break;
     default:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedCharacterAfterDoubleDashInComment);
       ContinueComment("--", c);
       break;
   }
@@ -193,11 +195,11 @@ void Tokenizer::CommentEndBangState() {
       EmitComment();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       ContinueComment("--!", kReplacement);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInComment);
       EmitCommentAtEof();
       break;
     default:

@@ -2,14 +2,35 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "html/code_points.h"
+#include "html/parse_errors.h"
 #include "stream/unicode_stream.h"
 
 namespace Tessarin {
 namespace Html {
 
 class Tokenizer;
+
+// The read position of a consumer in code points, and where its lines begin,
+// for a consumer that tracks positions (see InputConsumer::TrackPositions).
+// Lines end at LF, at CR LF and at a lone CR.
+class PositionTracker {
+ public:
+  // Line and column of the code point at `index`, counted from 0.
+  source_position_t PositionOf(size_t index) const;
+  // Code points read, net of those put back.
+  size_t Read() const { return read; }
+
+ private:
+  friend class InputConsumer;
+
+  size_t read = 0;
+  size_t seen = 0;  // code points ever read: those before it have been noted
+  unsigned int previous = 0;
+  std::vector<size_t> lineStarts{0};
+};
 
 // The code-point stream through which the tokenizer reads: one code point at a
 // time, with push-back and block look-ahead, plus the resolution of character
@@ -30,6 +51,7 @@ class InputConsumer : public Unicode::InputStream {
       Advance(n);
       return n;
     }
+    if (tracker) return SkipTracked(n);
     return Unicode::InputStream::Skip(n);
   }
 
@@ -55,12 +77,24 @@ class InputConsumer : public Unicode::InputStream {
   }
   // The next Consume returns cp (kEof included).
   bool Unconsume(unsigned int cp) {
+    if (tracker && cp != kEof) --tracker->read;
     pending.push_front(cp);
     return true;
   }
 
   // Consume for every case: pending code points, sequences, the end.
   unsigned int ConsumeAny();
+
+  // From now on counts the code points read in `positions` and reports the
+  // input-stream errors (controls, noncharacters, surrogates) to `tokenizer`,
+  // each when its code point is first read. The consumer's byte stream must
+  // have no window (see BlockOnlyStream), so that every code point is read
+  // one at a time.
+  void TrackPositions(PositionTracker& positions, Tokenizer& reporter) {
+    tracker = &positions;
+    errorReporter = &reporter;
+  }
+  const PositionTracker* Positions() const { return tracker; }
 
   // Resolves the reference after an already consumed "&". Writes one or two
   // code points to out and returns their number; 0 when there is none, with
@@ -77,7 +111,15 @@ class InputConsumer : public Unicode::InputStream {
   // the name's last character and the name itself.
   bool LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name);
   bool LookupCharRecursive(const char* name, size_t index, unsigned int& last);
-  bool CheckAlphaNumStart();
+  // Whether the letters and digits ahead, `length` of them, are followed by ";".
+  bool AlphanumericRunEndsWithSemicolon(size_t& length);
+
+  // Counts a code point read while tracking positions.
+  void Track(unsigned int cp);
+  size_t SkipTracked(unsigned long n);
+
+  PositionTracker* tracker = nullptr;
+  Tokenizer* errorReporter = nullptr;
 
   struct num_ref_t {
     unsigned char number;

@@ -78,12 +78,12 @@ void Tokenizer::DoctypeState() {
       SwitchTo(&Tokenizer::BeforeDoctypeNameState);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       BeginNamelessDoctype();
       EmitDoctypeAtEof();
       break;
     default:
-      ParseError();
+      ParseError(ParseErrorCode::MissingWhitespaceBeforeDoctypeName);
       Reconsume(&Tokenizer::BeforeDoctypeNameState, c);
       break;
   }
@@ -99,17 +99,17 @@ void Tokenizer::BeforeDoctypeNameState() {
     case ' ':
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       BeginDoctype(kReplacement);
       SwitchTo(&Tokenizer::DoctypeNameState);
       break;
     case '>':
-      ParseError();
+      ParseError(ParseErrorCode::MissingDoctypeName);
       BeginNamelessDoctype();
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       BeginNamelessDoctype();
       EmitDoctypeAtEof();
       break;
@@ -134,11 +134,11 @@ void Tokenizer::DoctypeNameState() {
       EmitDoctype();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       Append(doctypeName, kReplacement);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       EmitDoctypeAtEof();
       break;
     default:  // A to Z are lowered, anything else is kept
@@ -160,7 +160,7 @@ void Tokenizer::AfterDoctypeNameState() {
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       EmitDoctypeAtEof();
       break;
     default:
@@ -169,7 +169,7 @@ void Tokenizer::AfterDoctypeNameState() {
       } else if (ContinuesKeyword(c, _system)) {
         SwitchTo(&Tokenizer::AfterDoctypeSystemKeywordState);
       } else {
-        ParseError();
+        ParseError(ParseErrorCode::InvalidCharacterSequenceAfterDoctypeName);
         SwitchTo(&Tokenizer::BogusDoctypeState);
       }
       break;
@@ -183,6 +183,9 @@ struct Tokenizer::doctype_identifier_t {
   State before;  // skips whitespace ahead of the opening quote
   State doubleQuoted;
   State singleQuoted;
+  ParseErrorCode missingWhitespace;  // after the keyword
+  ParseErrorCode missing;            // no identifier before ">"
+  ParseErrorCode missingQuote;
 };
 
 const Tokenizer::doctype_identifier_t Tokenizer::publicIdentifier = {
@@ -190,6 +193,9 @@ const Tokenizer::doctype_identifier_t Tokenizer::publicIdentifier = {
     &Tokenizer::BeforeDoctypePublicIdentifierState,
     &Tokenizer::DoctypePublicIdentifierDoubleQuotedState,
     &Tokenizer::DoctypePublicIdentifierSingleQuotedState,
+    ParseErrorCode::MissingWhitespaceAfterDoctypePublicKeyword,
+    ParseErrorCode::MissingDoctypePublicIdentifier,
+    ParseErrorCode::MissingQuoteBeforeDoctypePublicIdentifier,
 };
 
 const Tokenizer::doctype_identifier_t Tokenizer::systemIdentifier = {
@@ -197,6 +203,9 @@ const Tokenizer::doctype_identifier_t Tokenizer::systemIdentifier = {
     &Tokenizer::BeforeDoctypeSystemIdentifierState,
     &Tokenizer::DoctypeSystemIdentifierDoubleQuotedState,
     &Tokenizer::DoctypeSystemIdentifierSingleQuotedState,
+    ParseErrorCode::MissingWhitespaceAfterDoctypeSystemKeyword,
+    ParseErrorCode::MissingDoctypeSystemIdentifier,
+    ParseErrorCode::MissingQuoteBeforeDoctypeSystemIdentifier,
 };
 
 void Tokenizer::OpenIdentifier(const doctype_identifier_t& identifier, State quoted) {
@@ -215,23 +224,23 @@ void Tokenizer::AfterDoctypeKeyword(const doctype_identifier_t& identifier) {
       SwitchTo(identifier.before);
       break;
     case '"':
-      ParseError();
+      ParseError(identifier.missingWhitespace);
       OpenIdentifier(identifier, identifier.doubleQuoted);
       break;
     case '\'':
-      ParseError();
+      ParseError(identifier.missingWhitespace);
       OpenIdentifier(identifier, identifier.singleQuoted);
       break;
     case '>':
-      ParseError();
+      ParseError(identifier.missing);
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       EmitDoctypeAtEof();
       break;
     default:
-      ParseError();
+      ParseError(identifier.missingQuote);
       SwitchTo(&Tokenizer::BogusDoctypeState);
       break;
   }
@@ -253,15 +262,15 @@ void Tokenizer::BeforeDoctypeIdentifier(const doctype_identifier_t& identifier) 
       OpenIdentifier(identifier, identifier.singleQuoted);
       break;
     case '>':
-      ParseError();
+      ParseError(identifier.missing);
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       EmitDoctypeAtEof();
       break;
     default:
-      ParseError();
+      ParseError(identifier.missingQuote);
       SwitchTo(&Tokenizer::BogusDoctypeState);
       break;
   }
@@ -269,22 +278,22 @@ void Tokenizer::BeforeDoctypeIdentifier(const doctype_identifier_t& identifier) 
 
 // DOCTYPE public and system identifier (double-quoted) and (single-quoted) states.
 template <unsigned int Quote, typename Buffer>
-void Tokenizer::QuotedDoctypeIdentifier(Buffer& identifier, State after) {
+void Tokenizer::QuotedDoctypeIdentifier(Buffer& identifier, State after, ParseErrorCode abrupt) {
   unsigned int c = consumer.Consume();
   switch (c) {
     case Quote:
       SwitchTo(after);
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       Append(identifier, kReplacement);
       break;
     case '>':
-      ParseError();
+      ParseError(abrupt);
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       EmitDoctypeAtEof();
       break;
     default:
@@ -301,12 +310,14 @@ void Tokenizer::BeforeDoctypePublicIdentifierState() { BeforeDoctypeIdentifier(p
 
 // DOCTYPE public identifier (double-quoted) state.
 void Tokenizer::DoctypePublicIdentifierDoubleQuotedState() {
-  QuotedDoctypeIdentifier<'"'>(publicId, &Tokenizer::AfterDoctypePublicIdentifierState);
+  QuotedDoctypeIdentifier<'"'>(publicId, &Tokenizer::AfterDoctypePublicIdentifierState,
+                               ParseErrorCode::AbruptDoctypePublicIdentifier);
 }
 
 // DOCTYPE public identifier (single-quoted) state.
 void Tokenizer::DoctypePublicIdentifierSingleQuotedState() {
-  QuotedDoctypeIdentifier<'\''>(publicId, &Tokenizer::AfterDoctypePublicIdentifierState);
+  QuotedDoctypeIdentifier<'\''>(publicId, &Tokenizer::AfterDoctypePublicIdentifierState,
+                                ParseErrorCode::AbruptDoctypePublicIdentifier);
 }
 
 // After DOCTYPE public identifier state.
@@ -323,19 +334,19 @@ void Tokenizer::AfterDoctypePublicIdentifierState() {
       EmitDoctype();
       break;
     case '"':
-      ParseError();
+      ParseError(ParseErrorCode::MissingWhitespaceBetweenDoctypePublicAndSystemIdentifiers);
       OpenIdentifier(systemIdentifier, systemIdentifier.doubleQuoted);
       break;
     case '\'':
-      ParseError();
+      ParseError(ParseErrorCode::MissingWhitespaceBetweenDoctypePublicAndSystemIdentifiers);
       OpenIdentifier(systemIdentifier, systemIdentifier.singleQuoted);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       EmitDoctypeAtEof();
       break;
     default:
-      ParseError();
+      ParseError(ParseErrorCode::MissingQuoteBeforeDoctypeSystemIdentifier);
       SwitchTo(&Tokenizer::BogusDoctypeState);
       break;
   }
@@ -360,11 +371,11 @@ void Tokenizer::BetweenDoctypePublicAndSystemIdentifiersState() {
       OpenIdentifier(systemIdentifier, systemIdentifier.singleQuoted);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       EmitDoctypeAtEof();
       break;
     default:
-      ParseError();
+      ParseError(ParseErrorCode::MissingQuoteBeforeDoctypeSystemIdentifier);
       SwitchTo(&Tokenizer::BogusDoctypeState);
       break;
   }
@@ -378,12 +389,14 @@ void Tokenizer::BeforeDoctypeSystemIdentifierState() { BeforeDoctypeIdentifier(s
 
 // DOCTYPE system identifier (double-quoted) state.
 void Tokenizer::DoctypeSystemIdentifierDoubleQuotedState() {
-  QuotedDoctypeIdentifier<'"'>(systemId, &Tokenizer::AfterDoctypeSystemIdentifierState);
+  QuotedDoctypeIdentifier<'"'>(systemId, &Tokenizer::AfterDoctypeSystemIdentifierState,
+                               ParseErrorCode::AbruptDoctypeSystemIdentifier);
 }
 
 // DOCTYPE system identifier (single-quoted) state.
 void Tokenizer::DoctypeSystemIdentifierSingleQuotedState() {
-  QuotedDoctypeIdentifier<'\''>(systemId, &Tokenizer::AfterDoctypeSystemIdentifierState);
+  QuotedDoctypeIdentifier<'\''>(systemId, &Tokenizer::AfterDoctypeSystemIdentifierState,
+                                ParseErrorCode::AbruptDoctypeSystemIdentifier);
 }
 
 // After DOCTYPE system identifier state.
@@ -399,11 +412,11 @@ void Tokenizer::AfterDoctypeSystemIdentifierState() {
       EmitDoctype();
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInDoctype);
       EmitDoctypeAtEof();
       break;
     default:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedCharacterAfterDoctypeSystemIdentifier);
       SwitchTo(&Tokenizer::BogusDoctypeState);
       break;
   }

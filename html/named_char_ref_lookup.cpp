@@ -90,7 +90,9 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
   unsigned int last = 0;
   const char* name = nullptr;
   if (!LookupNamedCharRef(out, count, last, name)) {
-    if (CheckAlphaNumStart()) tokenizer.ParseError();
+    size_t run;
+    if (AlphanumericRunEndsWithSemicolon(run))
+      tokenizer.ParseError(ParseErrorCode::UnknownNamedCharacterReference, run);
     return 0;
   }
   if (last != ';') {
@@ -99,7 +101,7 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
       UnconsumeName(*this, name);
       return 0;
     }
-    tokenizer.ParseError();
+    tokenizer.ParseError(ParseErrorCode::MissingSemicolonAfterCharacterReference);
   }
   return count;
 }
@@ -176,8 +178,7 @@ bool InputConsumer::LookupCharRecursive(const char* name, size_t index, unsigned
 
 // Looks past the run of letters and digits ahead, which can be as long as the
 // rest of the input, without consuming it.
-bool InputConsumer::CheckAlphaNumStart() {
-  size_t length;
+bool InputConsumer::AlphanumericRunEndsWithSemicolon(size_t& length) {
   unsigned int after;
   return LookPast([](unsigned int c) { return IsAsciiAlphanumeric(c); }, length, after) && length > 0 && after == ';';
 }

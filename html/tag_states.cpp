@@ -35,9 +35,14 @@ void Tokenizer::TagOpenState() {
       SwitchTo(&Tokenizer::EndTagOpenState);
       break;
     case '?':
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedQuestionMarkInsteadOfTagName);
       bogusCommentChar = c;
       SwitchTo(&Tokenizer::BogusCommentState);
+      break;
+    case kEof:
+      ParseError(ParseErrorCode::EofBeforeTagName);
+      ReconsumeEofInData();
+      EmitCharToken('<');
       break;
     default:
       if (IsAsciiUpper(c) || IsAsciiLower(c)) {
@@ -45,7 +50,7 @@ void Tokenizer::TagOpenState() {
         SwitchTo(&Tokenizer::TagNameState);
         break;
       }
-      ParseError();
+      ParseError(ParseErrorCode::InvalidFirstCharacterOfTagName);
       Reconsume(&Tokenizer::DataState, c);
       EmitCharToken('<');
       break;
@@ -57,11 +62,11 @@ void Tokenizer::EndTagOpenState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '>':
-      ParseError();
+      ParseError(ParseErrorCode::MissingEndTagName);
       SwitchTo(&Tokenizer::DataState);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofBeforeTagName);
       ReconsumeEofInData();
       EmitCharToken('<');
       EmitCharToken('/');
@@ -72,7 +77,7 @@ void Tokenizer::EndTagOpenState() {
         SwitchTo(&Tokenizer::TagNameState);
         break;
       }
-      ParseError();
+      ParseError(ParseErrorCode::InvalidFirstCharacterOfTagName);
       bogusCommentChar = c;
       SwitchTo(&Tokenizer::BogusCommentState);
       break;
@@ -96,11 +101,11 @@ void Tokenizer::TagNameState() {
       EmitCurrentTag();
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       Append(tagName, kReplacement);
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInTag);
       DropTagAtEof();
       break;
     default:  // A to Z are lowered; every other code point, CR included, is kept
@@ -122,11 +127,11 @@ void Tokenizer::SelfClosingStartTagState() {
       EmitCurrentTag();
       break;
     case kEof:
-      ParseError();
+      ParseError(ParseErrorCode::EofInTag);
       DropTagAtEof();
       break;
     default:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedSolidusInTag);
       Reconsume(&Tokenizer::BeforeAttributeNameState, c);
       break;
   }
@@ -140,13 +145,13 @@ void Tokenizer::EmitTagToken() {
     currentAttributeDropped = false;
   }
   if (isEndTag) {
-    if (attributes.size) ParseError();
-    if (selfClosing) ParseError();
+    if (attributes.size) ParseError(ParseErrorCode::EndTagWithAttributes);
+    if (selfClosing) ParseError(ParseErrorCode::EndTagWithTrailingSolidus);
     handler->OnEndTag(tagName.data, tagName.size);
   } else if (selfClosing) {
     acknowledged = false;
     handler->OnStartTag(tagName.data, tagName.size, attributes, attributes.size, true);
-    if (!acknowledged) ParseError();
+    if (!acknowledged) ParseError(ParseErrorCode::NonVoidHtmlElementStartTagWithTrailingSolidus);
   } else {
     handler->OnStartTag(tagName.data, tagName.size, attributes, attributes.size, false);
   }

@@ -5,6 +5,34 @@
 namespace Tessarin {
 namespace Html {
 
+namespace {
+
+// The errors placed just after the code point in hand: those of the end of
+// input and those found once a character reference has been read.
+bool PlacedAfter(ParseErrorCode code) {
+  switch (code) {
+    case ParseErrorCode::AbsenceOfDigitsInNumericCharacterReference:
+    case ParseErrorCode::CharacterReferenceOutsideUnicodeRange:
+    case ParseErrorCode::ControlCharacterReference:
+    case ParseErrorCode::MissingSemicolonAfterCharacterReference:
+    case ParseErrorCode::NoncharacterCharacterReference:
+    case ParseErrorCode::NullCharacterReference:
+    case ParseErrorCode::SurrogateCharacterReference:
+    case ParseErrorCode::UnknownNamedCharacterReference:
+    case ParseErrorCode::EofBeforeTagName:
+    case ParseErrorCode::EofInCdata:
+    case ParseErrorCode::EofInComment:
+    case ParseErrorCode::EofInDoctype:
+    case ParseErrorCode::EofInScriptHtmlCommentLikeText:
+    case ParseErrorCode::EofInTag:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 Tokenizer::Tokenizer(InputConsumer& consumer) : consumer(consumer), state(&Tokenizer::DataState) {
   // No token under construction: the shared token storage starts zero-filled.
   std::memset(static_cast<void*>(&attributes), 0, sizeof(attributes));
@@ -47,6 +75,13 @@ bool Tokenizer::Run(unsigned long steps) {
   return true;
 }
 
+source_position_t Tokenizer::ErrorPosition(ParseErrorCode code, size_t ahead) const {
+  const PositionTracker* positions = consumer.Positions();
+  if (!positions) return {0, 0};
+  const size_t read = positions->Read() + ahead;
+  return positions->PositionOf(PlacedAfter(code) || read == 0 ? read : read - 1);
+}
+
 void Tokenizer::EmitEofToken() {
   handler->OnEof();
   eofEmitted = true;
@@ -85,7 +120,7 @@ void Tokenizer::DataState() {
       SwitchTo(&Tokenizer::TagOpenState);
       break;
     case kNull:
-      ParseError();
+      ParseError(ParseErrorCode::UnexpectedNullCharacter);
       EmitCharToken(c);
       break;
     case kEof:

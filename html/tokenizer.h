@@ -63,7 +63,11 @@ class Tokenizer {
   // Called by a handler during OnStartTag to acknowledge the self-closing flag.
   void Acknowledge() { acknowledged = true; }
   bool OutOfMemory() const { return outOfMemory; }
-  void ParseError() { handler->OnParseError(); }
+  // Reports a parse error, with its position when the consumer tracks
+  // positions; `ahead` code points not yet read belong before it.
+  void ParseError(ParseErrorCode code, size_t ahead = 0) {
+    handler->OnCodedParseError(code, ErrorPosition(code, ahead));
+  }
 
  private:
   using State = void (Tokenizer::*)();
@@ -212,9 +216,14 @@ class Tokenizer {
   void AfterDoctypeKeyword(const doctype_identifier_t& identifier);
   void BeforeDoctypeIdentifier(const doctype_identifier_t& identifier);
   template <unsigned int Quote, typename Buffer>
-  void QuotedDoctypeIdentifier(Buffer& identifier, State after);
+  void QuotedDoctypeIdentifier(Buffer& identifier, State after, ParseErrorCode abrupt);
   // Sets the identifier to empty and switches to its `quoted` state.
   void OpenIdentifier(const doctype_identifier_t& identifier, State quoted);
+
+  // Where the standard places an error of `code`: at the code point in hand,
+  // or just after it (an error found at the end of input, or once a reference
+  // has been read); 0 and 0 when positions are not tracked.
+  source_position_t ErrorPosition(ParseErrorCode code, size_t ahead) const;
 
   // Emitters.
   void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }

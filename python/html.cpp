@@ -17,12 +17,16 @@
 #include "stream/memory_stream.h"
 #include "stream/unicode_stream.h"
 
+using Tessarin::BlockOnlyStream;
 using Tessarin::FileInputStream;
 using Tessarin::MemoryInputStream;
 using Tessarin::RawInputStream;
 using Tessarin::Html::attr_list_t;
 using Tessarin::Html::Handler;
 using Tessarin::Html::InputConsumer;
+using Tessarin::Html::ParseErrorCode;
+using Tessarin::Html::PositionTracker;
+using Tessarin::Html::source_position_t;
 using Tessarin::Html::Tokenizer;
 
 namespace {
@@ -47,13 +51,16 @@ enum MethodName {
   kOnChar,
   kOnEof,
   kOnText,
+  kOnError,
   kMethodCount
 };
 PyObject* methodNames[kMethodCount];
-const char* const methodNameStrings[kMethodCount] = {"OnParseError", "OnDoctype", "OnStartTag", "OnEndTag",
-                                                     "OnComment",    "OnChar",    "OnEof",      "OnText"};
+const char* const methodNameStrings[kMethodCount] = {"OnParseError", "OnDoctype", "OnStartTag", "OnEndTag", "OnComment",
+                                                     "OnChar",       "OnEof",     "OnText",     "OnError"};
 // The type's own do-nothing methods, as found in its dictionary.
 PyObject* defaultMethods[kMethodCount];
+// The names of the parse error codes, interned once at module initialisation.
+PyObject* errorCodeNames[Tessarin::Html::kParseErrorCodeCount];
 
 PyObject* HtmlHandler_default(PyObject*, PyObject*);
 
@@ -147,14 +154,35 @@ class PythonHtmlHandler final : public Handler {
     text.clear();
     PythonMayHaveRun();
     textMode = !ResolvesToDefault(kOnText);
+    errorMode = !ResolvesToDefault(kOnError);
     return !failed;
   }
+
+  // Whether parse errors go to OnError, with their codes and positions.
+  bool ErrorMode() const { return errorMode; }
 
   // Called whenever Python code may have run outside the callbacks (signal
   // handlers, other threads): decisions about default methods are stale.
   void PythonMayHaveRun() { ++epoch; }
 
   void OnParseError() override { Call(kOnParseError, nullptr, 0); }
+
+  void OnCodedParseError(ParseErrorCode code, source_position_t where) override {
+    if (!errorMode) {
+      OnParseError();
+      return;
+    }
+    if (!Wanted(kOnError)) return;
+    PyObject* line = PyLong_FromUnsignedLong(where.line);
+    PyObject* column = PyLong_FromUnsignedLong(where.column);
+    PyObject* args[3] = {errorCodeNames[static_cast<unsigned>(code)], line, column};
+    if (line && column)
+      Invoke(kOnError, args, 3);
+    else
+      Fail();
+    Py_XDECREF(line);
+    Py_XDECREF(column);
+  }
 
   void OnDoctype(const unsigned int* name, unsigned long nameLength, const unsigned int* publicId,
                  unsigned long publicIdLength, const unsigned int* systemId, unsigned long systemIdLength) override {
@@ -360,6 +388,7 @@ class PythonHtmlHandler final : public Handler {
   bool failed = false;
   bool busy = false;
   bool textMode = false;
+  bool errorMode = false;
   std::vector<Py_UCS4> text;  // characters not yet delivered to OnText
   // Python code may have run since `epoch` last changed if it differs from
   // `decidedEpoch`; `decided` and `skipped` hold one bit per method.
@@ -381,14 +410,16 @@ constexpr unsigned kYieldInterval = 4096;
 // Builds the pipeline over a byte stream, runs the tokenizer to the end of
 // input and tears the pipeline down in reverse order. False with a Python
 // exception set when a callback raised, a signal handler raised, or memory ran
-// out. No C++ exception leaves it.
-bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler) {
+// out. No C++ exception leaves it. Positions are tracked when errors go to
+// OnError: the bytes are then read through a BlockOnlyStream.
+bool Tokenize(RawInputStream& bytes, PythonHtmlHandler& handler, bool trackPositions) {
   try {
+    PositionTracker positions;
     Tessarin::Unicode::InputStream codePoints(bytes);
     InputConsumer consumer(codePoints);
     Tokenizer tokenizer(consumer);
     tokenizer.SetHandler(handler);
-    if (!handler.BeginParse()) return false;
+    if (trackPositions) consumer.TrackPositions(positions, tokenizer);
     while (tokenizer.Run(kYieldInterval) && !handler.Failed()) {
       handler.PythonMayHaveRun();
       if (PyErr_CheckSignals() < 0) return false;
@@ -404,6 +435,13 @@ bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler) {
     if (!PyErr_Occurred()) PyErr_NoMemory();
     return false;
   }
+}
+
+bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler) {
+  if (!handler.BeginParse()) return false;
+  if (!handler.ErrorMode()) return Tokenize(bytes, handler, false);
+  BlockOnlyStream blocks(bytes);
+  return Tokenize(blocks, handler, true);
 }
 
 // The lowest address of the calling thread's stack, found once per thread; 0
@@ -578,6 +616,9 @@ PyMethodDef tessarin_HtmlHandler_methods[] = {
     {"OnText", HtmlHandler_default, METH_VARARGS,
      "Called with a run of consecutive characters when the handler overrides it; OnChar is then not called. "
      "A run ends before any other callback; a long run may arrive in several calls."},
+    {"OnError", HtmlHandler_default, METH_VARARGS,
+     "Called with the code, line and column of each parse error when the handler overrides it; OnParseError "
+     "is then not called."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyObject* HtmlHandler_new(PyTypeObject* type, PyObject*, PyObject*) {
@@ -641,6 +682,10 @@ PyMODINIT_FUNC PyInit_htmltess(void) {
     if (!methodNames[i] && !(methodNames[i] = PyUnicode_InternFromString(methodNameStrings[i]))) return nullptr;
     defaultMethods[i] = PyDict_GetItemWithError(tessarin_HtmlParserType.tp_dict, methodNames[i]);
     if (!defaultMethods[i]) return nullptr;
+  }
+  for (unsigned i = 0; i < Tessarin::Html::kParseErrorCodeCount; ++i) {
+    const char* name = Tessarin::Html::ParseErrorName(static_cast<ParseErrorCode>(i));
+    if (!errorCodeNames[i] && !(errorCodeNames[i] = PyUnicode_InternFromString(name))) return nullptr;
   }
   if (!names && !(names = new (std::nothrow) NameCache())) {
     PyErr_NoMemory();

@@ -55,4 +55,24 @@ class RawInputStream : public InputStream<unsigned char> {
   size_t noBytes = 0;
 };
 
+// A byte stream read through another's block operations only, with no window
+// of its own: every byte then reaches the decoder through its slow path, where
+// the code points can be counted one by one.
+class BlockOnlyStream final : public RawInputStream {
+ public:
+  explicit BlockOnlyStream(RawInputStream& bytes) : bytes(bytes) {}
+
+  using RawInputStream::Peek;
+  using RawInputStream::Pop;
+  using RawInputStream::Push;
+  using RawInputStream::Skip;
+  size_t Skip(unsigned long n) override { return bytes.Skip(n); }
+  size_t Peek(void* buf, unsigned long n) override { return bytes.Peek(buf, n); }
+  size_t Pop(void* buf, unsigned long n) override { return bytes.Pop(buf, n); }
+  size_t Push(void const* buf, unsigned long n) override { return bytes.Push(buf, n); }
+
+ private:
+  RawInputStream& bytes;
+};
+
 }  // namespace Tessarin

@@ -40,7 +40,7 @@ TEST(ConsumeCharRef, UnconsumedEndOfInputStaysInPlace) {
   EXPECT_EQ(p.handler.events, "");
 }
 
-// CheckAlphaNumStart on a text after `consumed` code points were read and
+// AlphanumericRunEndsWithSemicolon on a text after `consumed` code points were read and
 // `peeked` more were decoded ahead into the pending queue.
 struct AlphaNumCase {
   std::string text;
@@ -80,19 +80,20 @@ std::vector<AlphaNumCase> AlphaNumCases() {
   return cases;
 }
 
-class CheckAlphaNumStart : public testing::TestWithParam<std::tuple<Source, AlphaNumCase>> {};
+class AlphanumericRunEndsWithSemicolon : public testing::TestWithParam<std::tuple<Source, AlphaNumCase>> {};
 
-TEST_P(CheckAlphaNumStart, LooksPastTheRunAndLeavesTheInputAsItWas) {
+TEST_P(AlphanumericRunEndsWithSemicolon, LooksPastTheRunAndLeavesTheInputAsItWas) {
   const AlphaNumCase& c = std::get<1>(GetParam());
   Pipeline p(c.text, std::get<0>(GetParam()));
   for (size_t i = 0; i < c.consumed; ++i) p.consumer.Consume();
   std::vector<unsigned int> ahead(c.peeked + 1);
   p.consumer.Peek(ahead.data(), c.peeked);
-  EXPECT_EQ(p.consumer.CheckAlphaNumStart(), c.expected);
+  size_t run;
+  EXPECT_EQ(p.consumer.AlphanumericRunEndsWithSemicolon(run), c.expected);
   EXPECT_TRUE(p.Rest() == c.text.substr(c.consumed));  // the consumed code points are ASCII
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CheckAlphaNumStart,
+INSTANTIATE_TEST_SUITE_P(Cases, AlphanumericRunEndsWithSemicolon,
                          testing::Combine(testing::Values(Source::Memory, Source::File),
                                           testing::ValuesIn(AlphaNumCases())));
 

@@ -2,10 +2,12 @@
 
 Tests start in the data state; those with another initial state or with a
 last start tag are skipped (this tokenizer has only the data state as a start).
-Known differences are listed, each with a reason code, in
-html5lib_differences.txt beside this file; the test fails on any other output
-mismatch and on any listed entry that now matches. Parse errors are compared
-by count only and reported, since error codes are not part of the interface.
+Each test runs with a handler that takes OnError, and its tokens and its
+(code, line, column) errors are compared with the test's; the default
+callbacks must give the same tokens and one OnParseError per error other than
+the input-stream errors. Known differences are listed, each with a reason code,
+in html5lib_differences.txt beside this file; the test fails on any other
+mismatch and on any listed entry that now matches.
 """
 
 from __future__ import annotations
@@ -17,7 +19,19 @@ from pathlib import Path
 
 import htmltess
 import pytest
-from recording import Recorder
+from recording import Recorder, merge_characters
+
+INPUT_STREAM_ERRORS = {
+    "control-character-in-input-stream",
+    "noncharacter-in-input-stream",
+    "surrogate-in-input-stream",
+}
+
+
+class ErrorRecorder(Recorder):
+    def OnError(self, code, line, column):
+        self.record(("ParseError", code, line, column))
+
 
 SUITE = Path(__file__).resolve().parents[2].parent / "shared" / "html5lib-tests" / "tokenizer"
 DIFFERENCES_FILE = Path(__file__).with_name("html5lib_differences.txt")
@@ -91,20 +105,12 @@ def expected_tokens(test) -> list[tuple]:
     return tokens
 
 
-def run(document: str) -> tuple[list[tuple], int]:
-    recorder = Recorder()
-    htmltess.html_parse_string(recorder, document)
-    events = recorder.tokens()
-    errors = events.count(("ParseError",))
-    merged: list[tuple] = []
-    for event in events:
-        if event == ("ParseError",):
-            continue
-        if event[0] == "Character" and merged and merged[-1][0] == "Character":
-            merged[-1] = ("Character", merged[-1][1] + event[1])
-        else:
-            merged.append(event)
-    return merged, errors
+def run(handler: Recorder, document: str) -> tuple[list[tuple], list[tuple]]:
+    """The tokens, adjacent characters merged, and the errors, apart."""
+    htmltess.html_parse_string(handler, document)
+    events = handler.tokens()
+    errors = [event[1:] for event in events if event[0] == "ParseError"]
+    return merge_characters([event for event in events if event[0] != "ParseError"]), errors
 
 
 def test_differences_file_uses_only_its_reasons():
@@ -120,16 +126,18 @@ def test_html5lib(test_id, test):
         # The suite assumes newline normalisation, which this tokenizer does not do.
         document = document.replace("\r\n", "\n").replace("\r", "\n")
         summary["run with CR normalised"] += 1
-    actual, errors = run(document)
-    if errors != len(test.get("errors", [])):
-        summary["error-count differences"] += 1
-    matches = actual == expected_tokens(test)
+    actual, errors = run(ErrorRecorder(), document)
+    plain, plain_errors = run(Recorder(), document)
+    assert plain == actual
+    assert len(plain_errors) == sum(error[0] not in INPUT_STREAM_ERRORS for error in errors)
+    expected_errors = [(error["code"], error["line"], error["col"]) for error in test.get("errors", [])]
+    matches = actual == expected_tokens(test) and errors == expected_errors
     if test_id in LISTED:
         summary[f"listed: {LISTED[test_id]}"] += 1
         assert not matches, f"{test_id} is listed as a difference but now matches: remove it from the list"
     else:
         assert matches, f"{test['description']!r}: {document!r}"
-        summary["output matches"] += 1
+        summary["exact matches"] += 1
 
 
 def summary_line() -> str:
@@ -144,7 +152,6 @@ def summary_line() -> str:
     )
     return (
         f"html5lib: {summary['used']} used ({summary['run with CR normalised']} with CR normalised); "
-        f"skipped: {skipped}; {summary['output matches']} output matches; "
-        f"{listed} listed differences ({by_reason}); "
-        f"{summary['error-count differences']} error-count differences"
+        f"skipped: {skipped}; {summary['exact matches']} match exactly (tokens and errors); "
+        f"{listed} listed differences ({by_reason})"
     )
