@@ -14,7 +14,7 @@ import json
 import os
 import sys
 import time
-from typing import BinaryIO, Callable
+from typing import BinaryIO
 
 import htmltess
 
@@ -80,6 +80,13 @@ class JsonLinesWriter(htmltess.HtmlHandler):
             self.in_run = False
 
 
+class ErrorJsonLinesWriter(JsonLinesWriter):
+    """JsonLinesWriter that writes each parse error with its code, line and column."""
+
+    def OnError(self, code: str, line: int, column: int) -> None:
+        self.write(["ParseError", code, line, column])
+
+
 TOKEN_KINDS = ("DOCTYPE", "StartTag", "EndTag", "Comment", "Character", "ParseError")
 
 
@@ -135,9 +142,9 @@ def _parse_bytes(handler: htmltess.HtmlHandler, data: bytes) -> int:
     return len(data)
 
 
-def print_tokens(path: str) -> None:
+def print_tokens(path: str, errors: bool = False) -> None:
     out = sys.stdout.buffer
-    parse(JsonLinesWriter(out), path)
+    parse((ErrorJsonLinesWriter if errors else JsonLinesWriter)(out), path)
     out.flush()
 
 
@@ -172,10 +179,15 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument(
         "--stats", action="store_true", help="print counts per token kind, bytes and throughput instead"
     )
+    parser.add_argument(
+        "--errors", action="store_true", help='print parse errors as ["ParseError", code, line, column]'
+    )
     args = parser.parse_args(argv)
-    run: Callable[[str], None] = print_stats if args.stats else print_tokens
     try:
-        run(args.file)
+        if args.stats:
+            print_stats(args.file)
+        else:
+            print_tokens(args.file, args.errors)
     except BrokenPipeError:
         _stop_quietly_on_closed_pipe()
     except KeyboardInterrupt:

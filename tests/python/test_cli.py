@@ -58,6 +58,19 @@ def test_writes_utf8_with_lone_surrogates_escaped(document, output):
     assert htmltess("-", input=document.encode("utf-8", "surrogatepass")).stdout == output.encode("utf-8")
 
 
+def test_errors_option_prints_codes_and_positions():
+    result = htmltess("--errors", "-", input=b"a\r\n\x01<\0")
+    assert lines(result.stdout) == [
+        ["Character", "a\r\n"],
+        ["ParseError", "control-character-in-input-stream", 2, 1],
+        ["Character", "\u0001"],
+        ["ParseError", "invalid-first-character-of-tag-name", 2, 3],
+        ["Character", "<"],
+        ["ParseError", "unexpected-null-character", 2, 3],
+        ["Character", "\u0000"],
+    ]
+
+
 def test_stats_counts_tokens_and_bytes(tmp_path):
     document = "<!DOCTYPE html><p>a\0b\u00e9\U0001f600</p><!---->\n".encode()
     path = tmp_path / "doc.html"
