@@ -56,8 +56,9 @@ LEGEND = """\
   tokens counted by type; lxml: parser target with start/end/data/comment/doctype/close.
 - W1t, every token with text runs: as W1, but htmltess delivers characters as runs through OnText. The peers'
   rows repeat their W1 passes, which already deliver text in runs.
-- W2, tags only: (name, attributes dict) of every start tag collected. selectolax builds a tree and walks its
-  element nodes, which include the implied html/head/body.
+- W2, tags only: (name, attributes dict) of every start tag collected. The OnError row also collects every
+  parse error with its code and position, which reads the input one code point at a time. selectolax builds
+  a tree and walks its element nodes, which include the implied html/head/body.
 - W3, native floor: the C++ tokenizer with a handler that does nothing (`htmltess_core_bench`), from memory
   and from files, and the bare UTF-8 decode of the same bytes; lxml and selectolax building a whole tree per
   page, for scale. × htmltess is relative to the core from memory.
@@ -229,6 +230,13 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
     if "W2" in selected:
         ref = ("W2", "htmltess")
         plan.python(Row("W2", "htmltess", size, ref, "only OnStartTag overridden"), w.htmltess_w2, pages)
+        error_row = Row("W2", "htmltess (OnError)", size, ref, "and OnError: codes and positions")
+        if w.supports_error_codes():
+            plan.python(error_row, w.htmltess_w2e, pages)
+        else:
+            error_row.result = "n/a"
+            error_row.note = "this build has no OnError"
+            plan.add(error_row)
         plan.python(Row("W2", "html.parser", size, ref, "str input"), w.html_parser_w2, pages)
         plan.python(
             Row("W2", "html5lib", size, ref, "tokenizer only; str input"), w.html5lib_w2, pages, "html5lib"

@@ -25,6 +25,11 @@ class Page:
     text: str  # decoded with errors="replace", for the peers that take str
 
 
+def supports_error_codes() -> bool:
+    """Whether this htmltess build reports error codes and positions to a subclass's OnError."""
+    return hasattr(htmltess.HtmlHandler, "OnError")
+
+
 def supports_text_runs() -> bool:
     """Whether this htmltess build delivers runs of characters to a subclass's OnText."""
     return hasattr(htmltess.HtmlHandler, "OnText")
@@ -199,6 +204,22 @@ class StartTagCollector(htmltess.HtmlHandler):
 
 def htmltess_w2(pages: list[Page]) -> list:
     handler = StartTagCollector()
+    for page in pages:
+        htmltess.html_parse_string(handler, page.data)
+    return handler.tags
+
+
+class StartTagAndErrorCollector(StartTagCollector):
+    def __init__(self) -> None:
+        super().__init__()
+        self.errors: list[tuple[str, int, int]] = []
+
+    def OnError(self, code, line, column):
+        self.errors.append((code, line, column))
+
+
+def htmltess_w2e(pages: list[Page]) -> list:
+    handler = StartTagAndErrorCollector()
     for page in pages:
         htmltess.html_parse_string(handler, page.data)
     return handler.tags
