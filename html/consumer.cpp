@@ -41,6 +41,10 @@ void InputConsumer::Track(unsigned int cp) {
   if (cp == '\n' && t.previous == '\r') {
     t.lineStarts.back() = index + 1;
   } else if (cp == '\n' || cp == '\r') {
+    if (t.lineStarts.size() == 2 * PositionTracker::kKeptLines) {
+      t.lineStarts.erase(t.lineStarts.begin(), t.lineStarts.begin() + PositionTracker::kKeptLines);
+      t.firstKeptLine += PositionTracker::kKeptLines;
+    }
     t.lineStarts.push_back(index + 1);
   }
   t.previous = cp;
@@ -59,8 +63,9 @@ size_t InputConsumer::SkipTracked(unsigned long n) {
 }
 
 source_position_t PositionTracker::PositionOf(size_t index) const {
-  const size_t line = std::upper_bound(lineStarts.begin(), lineStarts.end(), index) - lineStarts.begin();
-  return {line, index - lineStarts[line - 1] + 1};
+  const size_t kept =
+      std::max<size_t>(std::upper_bound(lineStarts.begin(), lineStarts.end(), index) - lineStarts.begin(), 1);
+  return {firstKeptLine + kept - 1, index - lineStarts[kept - 1] + 1};
 }
 
 }  // namespace Html

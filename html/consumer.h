@@ -26,10 +26,16 @@ class PositionTracker {
  private:
   friend class InputConsumer;
 
+  // Only the starts of the last lines are kept, at least kKeptLines of them:
+  // an error stands at most a few code points (those put back or peeked)
+  // before the newest, so memory stays bounded however many lines there are.
+  static constexpr size_t kKeptLines = 256;
+
   size_t read = 0;
   size_t seen = 0;  // code points ever read: those before it have been noted
   unsigned int previous = 0;
   std::vector<size_t> lineStarts{0};
+  size_t firstKeptLine = 1;  // the line that begins at lineStarts[0]
 };
 
 // The code-point stream through which the tokenizer reads: one code point at a

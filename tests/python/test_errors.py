@@ -39,6 +39,11 @@ def errors(document, parse=htmltess.html_parse_string) -> list[tuple]:
         ),
         ("é<\0", [("invalid-first-character-of-tag-name", 1, 3), ("unexpected-null-character", 1, 3)]),
         ("&am\n&#x0;", [("null-character-reference", 2, 6)]),
+        pytest.param(
+            "\r\n" * 1000 + "\n" * 1000 + "\r" * 1000 + "a\0",
+            [("unexpected-null-character", 3001, 2)],
+            id="many lines",
+        ),
         (
             "<!DOCTYPE\rhtml\r\n",
             [("missing-whitespace-before-doctype-name", 1, 10), ("eof-in-doctype", 3, 1)],
