@@ -102,33 +102,38 @@ class Deeper(htmltess.HtmlHandler):
         htmltess.html_parse_string(Deeper(), "x")
 
 def native_chain(length):
-    # Each parse's OnEof starts the next parse without any Python frame between.
-    handler = htmltess.HtmlHandler()
+    # Each parse's OnEof starts the next parse without any Python frame between. Only the list holds the
+    # outermost handler, so that they are freed one by one, not by a recursion as deep as the chain (which
+    # overflows the small stack on 3.13.0).
+    chain = [htmltess.HtmlHandler()]
     for _ in range(length):
-        outer = Deeper()
-        outer.OnEof = functools.partial(htmltess.html_parse_string, handler, "")
-        handler = outer
-    return handler
+        chain.append(Deeper())
+        chain[-1].OnEof = functools.partial(htmltess.html_parse_string, chain[-2], "")
+    return chain
+
+def attempt(handler, text):
+    try:
+        htmltess.html_parse_string(handler, text)
+    except RecursionError:
+        print("RecursionError")
 
 def run():
-    for handler, text in (Deeper(), "x"), (native_chain(100_000), ""):
-        try:
-            htmltess.html_parse_string(handler, text)
-        except RecursionError as error:
-            print("limit" if "maximum recursion depth" in str(error) else "stack")
+    attempt(Deeper(), "x")
+    chain = native_chain(100_000)
+    attempt(chain[-1], "")
     print(htmltess.html_parse_string(htmltess.HtmlHandler(), "x"))
 
 threading.Thread(target=run).start()
 """
 
 
-@pytest.mark.parametrize(
-    "limit, stack, ended_by", [(1000, 0, "limit"), (1_000_000, 0, "stack"), (1000, 256 * 1024, "stack")]
-)
-def test_deep_nesting_ends_in_recursion_error(limit, stack, ended_by):
+# By the recursion limit, or by the free stack where the limit is raised or the thread's stack is small
+# (which guard fires first varies between Python versions).
+@pytest.mark.parametrize("limit, stack", [(1000, 0), (1_000_000, 0), (1000, 256 * 1024)])
+def test_deep_nesting_ends_in_recursion_error(limit, stack):
     script = NESTING.format(limit=limit, stack=stack)
     result = subprocess.run([sys.executable, "-c", script], check=False, capture_output=True, text=True)
-    assert (result.returncode, result.stdout.split()) == (0, [ended_by, ended_by, "True"]), result.stderr
+    assert (result.returncode, result.stdout.split()) == (0, ["RecursionError"] * 2 + ["True"]), result.stderr
 
 
 def test_kept_attribute_dicts_are_emptied():
@@ -332,15 +337,12 @@ def gaps_of_another_thread(handler, document):
             last = now
 
     thread = threading.Thread(target=spin)
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(0.002)
     thread.start()
     try:
         parse_string(handler, document)
     finally:
         done.set()
         thread.join()
-        sys.setswitchinterval(interval)
     return max(gaps), len(gaps)
 
 
@@ -383,4 +385,4 @@ PARAGRAPH = "<p class=x>Some ordinary text &amp; markup.</p>\n"
 )
 def test_other_threads_get_turns_during_a_parse(make, repeats):
     longest, turns = gaps_of_another_thread(make(), PARAGRAPH * repeats)
-    assert longest < 0.06, (longest, turns)  # 30 switch intervals; without turns, the whole parse
+    assert longest < 20 * sys.getswitchinterval(), (longest, turns)  # without turns: the whole parse
