@@ -389,15 +389,15 @@ class PythonHtmlHandler final : public Handler {
   DefaultMethods defaults;
 };
 
-// A parse gives other threads and signal handlers their turn, as the
+// A parse gives signal handlers and other threads their turn, as the
 // interpreter's own loop would: a callback that is not Python code never
 // enters that loop. Every kCheckInterval tokenizer steps it runs the pending
-// signal handlers; once half a switch interval has passed since its last
-// turn it releases the interpreter lock. Releasing it more often would
-// starve a waiting thread: each release wakes the waiter before its switch
-// interval has run out, the parse takes the lock back first, and the waiter
-// starts a new wait without ever asking for the lock. Half an interval after
-// the waiter's request, the release hands the lock over.
+// signal handlers, and once one and a half switch intervals have passed since
+// it last released the interpreter lock, it releases it for a moment.
+// Releasing it more often would starve a waiting thread: each release wakes
+// the waiter before its interval has run out, the parse takes the lock back
+// first, and the waiter starts a new wait without ever asking for the lock.
+// After a full interval the waiter asks, and the next release hands it over.
 class Turns {
  public:
   static constexpr unsigned long kCheckInterval = 1024;
@@ -407,11 +407,13 @@ class Turns {
     if (PyErr_CheckSignals() < 0) return false;
     double now = Now();
     if (interval < 0) {
-      if (!ReadInterval()) return false;
+      interval = 1.5 * SwitchInterval();
       last = now;
     }
-    if (now - last < interval) return true;
-    Py_BEGIN_ALLOW_THREADS Py_END_ALLOW_THREADS last = Now();
+    if (now - last >= interval) {
+      PyEval_RestoreThread(PyEval_SaveThread());
+      last = Now();
+    }
     return true;
   }
 
@@ -422,13 +424,16 @@ class Turns {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
   }
 
-  // 1.5 times sys.getswitchinterval(), read once per parse.
-  bool ReadInterval() {
+  // sys.getswitchinterval(), read once per parse (and only by a parse long
+  // enough to give turns); 5 ms, the interpreter's default, if it cannot be read.
+  static double SwitchInterval() {
     PyObject* get = PySys_GetObject("getswitchinterval");  // borrowed
     PyObject* seconds = get ? PyObject_CallNoArgs(get) : nullptr;
-    interval = seconds ? 1.5 * PyFloat_AsDouble(seconds) : 0.0075;
+    double value = seconds ? PyFloat_AsDouble(seconds) : -1;
     Py_XDECREF(seconds);
-    return !PyErr_Occurred();
+    if (value > 0) return value;
+    PyErr_Clear();
+    return 0.005;
   }
 
   double interval = -1;
