@@ -283,9 +283,8 @@ class PythonHtmlHandler final : public Handler {
       AppendText(block, length);
       return;
     }
-    // A default OnChar known as such skips the block with one test.
-    if (defaults.KnownDefault(kOnChar)) return;
-    for (unsigned long i = 0; i < length && !failed; ++i) OnChar(block[i]);
+    // Once OnChar is known to be the default, the rest of the block is skipped.
+    for (unsigned long i = 0; i < length && !failed && !defaults.KnownDefault(kOnChar); ++i) OnChar(block[i]);
   }
 
  private:
