@@ -325,9 +325,11 @@ def test_the_mode_follows_what_the_instance_lookup_finds(make, document, expecte
         assert events_of(handler, document) == expected
 
 
-def gaps_of_another_thread(handler, document):
-    """The longest time another Python thread waited for a turn while the handler parsed the document."""
-    done, gaps = threading.Event(), [0.0]
+def share_starved(handler, document):
+    """The share of the parse during which another Python thread waited over ten switch intervals for a turn.
+
+    A thread that gets no turn waits the whole parse; a busy machine adds only the odd long wait."""
+    done, gaps = threading.Event(), []
 
     def spin():
         last = time.perf_counter()
@@ -338,12 +340,14 @@ def gaps_of_another_thread(handler, document):
 
     thread = threading.Thread(target=spin)
     thread.start()
+    start = time.perf_counter()
     try:
         parse_string(handler, document)
     finally:
+        elapsed = time.perf_counter() - start
         done.set()
         thread.join()
-    return max(gaps), len(gaps)
+    return sum(gap for gap in gaps if gap > 10 * sys.getswitchinterval()) / elapsed
 
 
 class Plain(htmltess.HtmlHandler):
@@ -384,5 +388,4 @@ PARAGRAPH = "<p class=x>Some ordinary text &amp; markup.</p>\n"
     ids=["no-callbacks", "builtin-on-char", "python-on-char", "on-text"],
 )
 def test_other_threads_get_turns_during_a_parse(make, repeats):
-    longest, turns = gaps_of_another_thread(make(), PARAGRAPH * repeats)
-    assert longest < 20 * sys.getswitchinterval(), (longest, turns)  # without turns: the whole parse
+    assert share_starved(make(), PARAGRAPH * repeats) < 0.5
