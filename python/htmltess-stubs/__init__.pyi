@@ -4,6 +4,8 @@ from typing import Literal
 
 from _typeshed import ReadableBuffer, StrOrBytesPath
 
+__version__: str
+
 class HtmlHandler:
     """HTML handler objects.
 
@@ -22,6 +24,8 @@ class HtmlHandler:
         """Extension: when overridden, runs of characters arrive here instead of OnChar."""
     def OnError(self, code: str, line: int, column: int, /) -> None:
         """Extension: when overridden, parse errors arrive here, with their code and position, instead of OnParseError."""
+
+HtmlParser = HtmlHandler
 
 def html_parse_string(handler: HtmlHandler, text: str | ReadableBuffer, /) -> Literal[True]: ...
 def html_parse_file(handler: HtmlHandler, path: StrOrBytesPath, /) -> Literal[True]: ...
