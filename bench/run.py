@@ -205,6 +205,18 @@ def load_pages(corpus: Path, quick: bool) -> list:
     return pages
 
 
+def plan_extension(plan: Plan, row: Row, method: str, function: Callable, pages: list) -> None:
+    """A row for a handler method this build may lack: "n/a" without it."""
+    import htmltess
+
+    if hasattr(htmltess.HtmlHandler, method):
+        plan.python(row, function, pages)
+    else:
+        row.result = "n/a"
+        row.note = f"this build has no {method}"
+        plan.add(row)
+
+
 def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: Path | None) -> None:
     import workloads as w
 
@@ -220,12 +232,7 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
     if "W1t" in selected:
         ref = ("W1t", "htmltess (OnText)")
         text_row = Row("W1t", "htmltess (OnText)", size, ref, "characters as runs")
-        if w.supports_text_runs():
-            plan.python(text_row, w.htmltess_w1t, pages)
-        else:
-            text_row.result = "n/a"
-            text_row.note = "this build has no OnText"
-            plan.add(text_row)
+        plan_extension(plan, text_row, "OnText", w.htmltess_w1t, pages)
         if "W1" in selected:
             for label in ("html.parser", "html5lib", "lxml"):
                 plan.alias(Row("W1t", label, size, ref, "W1's passes"), ("W1", label))
@@ -233,12 +240,7 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
         ref = ("W2", "htmltess")
         plan.python(Row("W2", "htmltess", size, ref, "only OnStartTag overridden"), w.htmltess_w2, pages)
         error_row = Row("W2", "htmltess (OnError)", size, ref, "and OnError: codes and positions")
-        if w.supports_error_codes():
-            plan.python(error_row, w.htmltess_w2e, pages)
-        else:
-            error_row.result = "n/a"
-            error_row.note = "this build has no OnError"
-            plan.add(error_row)
+        plan_extension(plan, error_row, "OnError", w.htmltess_w2e, pages)
         plan.python(Row("W2", "html.parser", size, ref, "str input"), w.html_parser_w2, pages)
         plan.python(
             Row("W2", "html5lib", size, ref, "tokenizer only; str input"), w.html5lib_w2, pages, "html5lib"

@@ -26,16 +26,6 @@ class Page:
     text: str  # decoded with errors="replace", for the peers that take str
 
 
-def supports_error_codes() -> bool:
-    """Whether this htmltess build reports error codes and positions to a subclass's OnError."""
-    return hasattr(htmltess.HtmlHandler, "OnError")
-
-
-def supports_text_runs() -> bool:
-    """Whether this htmltess build delivers runs of characters to a subclass's OnText."""
-    return hasattr(htmltess.HtmlHandler, "OnText")
-
-
 # ---------------------------------------------------------------------------------------------------------
 # W1: every token, each callback kind counted.
 
