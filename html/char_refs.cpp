@@ -69,8 +69,12 @@ const InputConsumer::num_ref_t InputConsumer::mappedCharsByRef[34] = {
     {0x9A, 0x0161}, {0x9B, 0x203A}, {0x9C, 0x0153}, {0x9D, 0x009D}, {0x9E, 0x017E}, {0x9F, 0x0178},
 };
 
-void Tokenizer::CharacterReferenceInDataState() {
-  SwitchTo(&Tokenizer::DataState);
+void Tokenizer::CharacterReferenceInDataState() { EmitCharRefInText(&Tokenizer::DataState); }
+
+void Tokenizer::CharacterReferenceInRcdataState() { EmitCharRefInText(&Tokenizer::RcdataState); }
+
+void Tokenizer::EmitCharRefInText(State text) {
+  SwitchTo(text);
   unsigned int out[2];
   size_t count = consumer.ConsumeCharRef(*this, nullptr, false, out);
   if (count == 0) {

@@ -18,9 +18,15 @@ Tokenizer::Tokenizer(InputConsumer& consumer) : consumer(consumer), state(&Token
   std::memset(static_cast<void*>(&doctypeName), 0, sizeof(doctypeName));
   std::memset(static_cast<void*>(&publicId), 0, sizeof(publicId));
   std::memset(static_cast<void*>(&systemId), 0, sizeof(systemId));
+  lastStartTag.Init();
+  temporaryBuffer.Init();
 }
 
-Tokenizer::~Tokenizer() { ReleaseToken(); }
+Tokenizer::~Tokenizer() {
+  ReleaseToken();
+  lastStartTag.Free();
+  temporaryBuffer.Free();
+}
 
 void Tokenizer::SetHandler(Handler& h) {
   handler = &h;
@@ -28,6 +34,37 @@ void Tokenizer::SetHandler(Handler& h) {
 }
 
 bool Tokenizer::Tokenize() { return Step(); }
+
+void Tokenizer::SetContentModel(TextState text) {
+  static constexpr State kStates[] = {&Tokenizer::DataState,      &Tokenizer::RcdataState,
+                                      &Tokenizer::RawtextState,   &Tokenizer::ScriptDataState,
+                                      &Tokenizer::PlaintextState, &Tokenizer::CdataSectionState};
+  bool endedByEndTag = text == TextState::Rcdata || text == TextState::Rawtext || text == TextState::ScriptData;
+  if (endedByEndTag && liveToken == TokenKind::Tag && !isEndTag) SetLastStartTag(tagName.data, tagName.size);
+  textStatesUsed = true;
+  SwitchTo(kStates[static_cast<int>(text)]);
+}
+
+void Tokenizer::SetLastStartTag(const unsigned int* name, unsigned long length) {
+  lastStartTag.size = 0;
+  for (unsigned long i = 0; i < length && Append(lastStartTag, name[i]); ++i) {
+  }
+}
+
+void Tokenizer::FollowBrowserRules(bool scripting) {
+  browserMode = true;
+  textStatesUsed = true;
+  browser.Reset(scripting);
+}
+
+void Tokenizer::ApplyBrowserRules() {
+  if (isEndTag) {
+    browser.AfterEndTag(tagName.data, tagName.size);
+  } else {
+    SetContentModel(browser.AfterStartTag(tagName.data, tagName.size, attributes, attributes.size, selfClosing));
+  }
+  cdataAllowed = browser.InForeignContent();
+}
 
 namespace {
 
@@ -41,6 +78,10 @@ constexpr run_stops_t kSingleQuotedValueStops = RunStops({'\'', '&', kNull});
 constexpr run_stops_t kUnquotedValueStops =
     RunStops({'\t', '\n', '\f', ' ', '&', '>', kNull, '"', '\'', '<', '=', '`'});
 constexpr run_stops_t kCommentStops = RunStops({'-', kNull});
+constexpr run_stops_t kRawTextStops = RunStops({'<', kNull});
+constexpr run_stops_t kEscapedScriptStops = RunStops({'-', '<', kNull});
+constexpr run_stops_t kPlaintextStops = RunStops({kNull});
+constexpr run_stops_t kCdataStops = RunStops({']'});
 
 }  // namespace
 
@@ -50,7 +91,7 @@ constexpr run_stops_t kCommentStops = RunStops({'-', kNull});
 // row has (append, lowered in names; emit in the data state; the value states
 // store themselves as returnState). The state stays as it is.
 inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
-  if (state == &Tokenizer::DataState) return EmitTextRun(budget);
+  if (state == &Tokenizer::DataState) return EmitTextRun(kTextStops, budget);
   if (state == &Tokenizer::AttributeValueDoubleQuotedState) {
     return AppendValueRun(kDoubleQuotedValueStops, budget);
   }
@@ -63,6 +104,23 @@ inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
   }
   if (state == &Tokenizer::AttributeValueUnquotedState) return AppendValueRun(kUnquotedValueStops, budget);
   if (state == &Tokenizer::CommentState) return AppendRun<false>(commentData, kCommentStops, budget);
+  // One test keeps the text states off the default path.
+  if (textStatesUsed) return RunTextStates(budget);
+  return 0;
+}
+
+// The fast paths of the text states: each emits a run of the code points that
+// its table emits as they are.
+unsigned long Tokenizer::RunTextStates(unsigned long budget) {
+  if (state == &Tokenizer::ScriptDataState || state == &Tokenizer::RawtextState) {
+    return EmitTextRun(kRawTextStops, budget);
+  }
+  if (state == &Tokenizer::RcdataState) return EmitTextRun(kTextStops, budget);
+  if (state == &Tokenizer::ScriptDataEscapedState || state == &Tokenizer::ScriptDataDoubleEscapedState) {
+    return EmitTextRun(kEscapedScriptStops, budget);
+  }
+  if (state == &Tokenizer::PlaintextState) return EmitTextRun(kPlaintextStops, budget);
+  if (state == &Tokenizer::CdataSectionState) return EmitTextRun(kCdataStops, budget);
   return 0;
 }
 
@@ -79,11 +137,11 @@ bool Tokenizer::Run(unsigned long steps) {
 }
 
 // The characters of a run reach the handler in blocks, through OnText.
-unsigned long Tokenizer::EmitTextRun(unsigned long budget) {
+unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned long budget) {
   constexpr unsigned long kBlock = 256;
   unsigned int block[kBlock];
   unsigned long filled = 0;
-  unsigned long taken = consumer.ConsumeRun(kTextStops, budget, [&](unsigned int cp) {
+  unsigned long taken = consumer.ConsumeRun(stops, budget, [&](unsigned int cp) {
     block[filled++] = cp;
     if (filled < kBlock) return true;
     handler->OnText(block, filled);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "html/attr_name_index.h"
+#include "html/browser_rules.h"
 #include "html/code_points.h"
 #include "html/consumer.h"
 #include "html/handler.h"
@@ -44,6 +45,26 @@ class Tokenizer {
   bool OutOfMemory() const { return outOfMemory; }
   void ParseError() { handler->OnParseError(); }
 
+  // Content models. By default every document is tokenized from the data
+  // state and "<![CDATA[" opens a bogus comment; what a tree builder would
+  // switch is left to these calls, each made at most once per tag.
+  //
+  // Switches to the state that tokenizes `text`. Called during OnStartTag for
+  // RCDATA, RAWTEXT or script data, the tag being reported is the one whose
+  // end tag ends the text; called before tokenizing, the one set by
+  // SetLastStartTag (none by default).
+  void SetContentModel(TextState text);
+  // Whether "<![CDATA[" opens a CDATA section: the current node of the tree is
+  // foreign content (SVG or MathML).
+  void AllowCdata(bool allow) {
+    cdataAllowed = allow;
+    textStatesUsed = true;
+  }
+  // The start tag whose end tag ends a text that tokenizing starts in.
+  void SetLastStartTag(const unsigned int* name, unsigned long length);
+  // Switches as a browser's tree builder would after each tag (BrowserRules).
+  void FollowBrowserRules(bool scripting);
+
  private:
   using State = void (Tokenizer::*)();
 
@@ -51,7 +72,8 @@ class Tokenizer {
   // how many it consumed. The loops are kept out of line: inlined into the
   // dispatch they run short of registers and take more instructions.
   unsigned long RunOrdinaryCodePoints(unsigned long budget);
-  __attribute__((noinline)) unsigned long EmitTextRun(unsigned long budget);
+  unsigned long RunTextStates(unsigned long budget);
+  __attribute__((noinline)) unsigned long EmitTextRun(const run_stops_t& stops, unsigned long budget);
   template <bool Lower, typename Buffer>
   __attribute__((noinline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget);
   unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
@@ -67,6 +89,68 @@ class Tokenizer {
   // Data state and character references in text.
   void DataState();
   void CharacterReferenceInDataState();
+  // Consumes a reference after "&" in text and emits what it stands for, or
+  // "&"; tokenizing goes on in `text`.
+  void EmitCharRefInText(State text);
+
+  // RCDATA, RAWTEXT and PLAINTEXT.
+  void RcdataState();
+  void CharacterReferenceInRcdataState();
+  void RcdataLessThanSignState();
+  void RcdataEndTagOpenState();
+  void RcdataEndTagNameState();
+  void RawtextState();
+  void RawtextLessThanSignState();
+  void RawtextEndTagOpenState();
+  void RawtextEndTagNameState();
+  void PlaintextState();
+  // The bodies shared by the text states that an appropriate end tag ends.
+  void RawText(State lessThanSign);
+  void TextLessThanSign(State text, State endTagOpen);
+  void TextEndTagOpen(State text, State endTagName);
+  void TextEndTagName(State text);
+  // Whether the temporary buffer names the last start tag; if it does, the
+  // end tag token is begun with that name.
+  bool BeginAppropriateEndTag();
+  // Emits "</" and the temporary buffer as characters.
+  void EmitEndTagAsText();
+
+  // Script data.
+  void ScriptDataState();
+  void ScriptDataLessThanSignState();
+  void ScriptDataEndTagOpenState();
+  void ScriptDataEndTagNameState();
+  void ScriptDataEscapeStartState();
+  void ScriptDataEscapeStartDashState();
+  void ScriptDataEscapedState();
+  void ScriptDataEscapedDashState();
+  void ScriptDataEscapedDashDashState();
+  void ScriptDataEscapedLessThanSignState();
+  void ScriptDataEscapedEndTagOpenState();
+  void ScriptDataEscapedEndTagNameState();
+  void ScriptDataDoubleEscapeStartState();
+  void ScriptDataDoubleEscapedState();
+  void ScriptDataDoubleEscapedDashState();
+  void ScriptDataDoubleEscapedDashDashState();
+  void ScriptDataDoubleEscapedLessThanSignState();
+  void ScriptDataDoubleEscapeEndState();
+  // The states shared by escaped and double escaped script data, and what
+  // tells the two apart.
+  struct script_escape_t;
+  static const script_escape_t escaped;
+  static const script_escape_t doubleEscaped;
+  void ScriptEscaped(const script_escape_t& escape);
+  void ScriptEscapedDash(const script_escape_t& escape);
+  void ScriptEscapedDashDash(const script_escape_t& escape);
+  // Double escape start and end: "script" in the temporary buffer leads to
+  // `onScript`, anything else to `otherwise`.
+  void DoubleEscapeBoundary(State onScript, State otherwise);
+  void ClearTemporaryBuffer() { temporaryBuffer.size = 0; }
+
+  // CDATA sections.
+  void CdataSectionState();
+  void CdataSectionBracketState();
+  void CdataSectionEndState();
 
   // Tags.
   void TagOpenState();
@@ -117,13 +201,13 @@ class Tokenizer {
 
   // Verbs of the comment and DOCTYPE states.
   // Consumes the next code points if they spell `keyword` once a to z are
-  // mapped onto A to Z; otherwise consumes nothing.
-  template <size_t N>
+  // mapped onto A to Z (or exactly, with MatchCase); otherwise consumes nothing.
+  template <bool MatchCase = false, size_t N>
   bool ConsumeKeyword(const unsigned int (&keyword)[N]) {
     unsigned int peeked[N];
     if (consumer.Peek(peeked, N) != N) return false;
     for (size_t i = 0; i < N; ++i) {
-      if (ToAsciiUpper(peeked[i]) != keyword[i]) return false;
+      if ((MatchCase ? peeked[i] : ToAsciiUpper(peeked[i])) != keyword[i]) return false;
     }
     consumer.Skip(N);
     return true;
@@ -165,6 +249,8 @@ class Tokenizer {
   void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }
   void EmitEofToken();
   void EmitTagToken();
+  // Browser mode: what the tree builder does with the tag about to be emitted.
+  void ApplyBrowserRules();
   void EmitCommentToken();
   void EmitDoctypeToken();
 
@@ -234,6 +320,16 @@ class Tokenizer {
   bool acknowledged = false;
   bool eofEmitted = false;
 
+  // Content models: lastStartTag holds the name an end tag must have to end
+  // RCDATA, RAWTEXT or script data; temporaryBuffer the letters read after
+  // "</" there, or after "<" or "</" in escaped script data.
+  fast_stack_t<unsigned int, 16> lastStartTag;
+  fast_stack_t<unsigned int, 16> temporaryBuffer;
+  bool cdataAllowed = false;
+  bool textStatesUsed = false;  // a text state may run: Run looks for their fast paths
+  bool browserMode = false;
+  BrowserRules browser;
+
   TokenKind liveToken = TokenKind::None;  // whose heap storage ReleaseToken frees
   bool currentAttributeDropped = false;   // the last attribute repeats an earlier name
   bool outOfMemory = false;
@@ -248,6 +344,7 @@ class Tokenizer {
   static const unsigned int _doctype[7];
   static const unsigned int _public[6];
   static const unsigned int _system[6];
+  static const unsigned int _cdata[7];
 };
 
 }  // namespace Html
