@@ -1,8 +1,8 @@
 """The public html5lib tokenizer suite, run through html_parse_string.
 
-Tests start in the data state; those with another initial state or with a
-last start tag are skipped (this tokenizer has only the data state as a start).
-Known differences are listed, each with a reason code, in
+A test runs once per initial state it lists, through the keyword arguments
+initial_state and last_start_tag; the id of a run from a state other than the
+data state ends in "/" and the state's first word. Known differences are listed, each with a reason code, in
 html5lib_differences.txt beside this file; the test fails on any other output
 mismatch and on any listed entry that now matches. Parse errors are compared
 by count only and reported, since error codes are not part of the interface.
@@ -60,12 +60,9 @@ def load_suite():
             summary["skipped: XML infoset coercion"] += len(next(iter(data.values())))
             continue
         for index, test in enumerate(data["tests"]):
-            if "Data state" not in test.get("initialStates", ["Data state"]):
-                summary["skipped: other initial state"] += 1
-            elif "lastStartTag" in test:
-                summary["skipped: last start tag"] += 1
-            else:
-                used.append((f"{path.name}:{index}", test))
+            for state in test.get("initialStates", ["Data state"]):
+                suffix = "" if state == "Data state" else "/" + state.split()[0]
+                used.append((f"{path.name}:{index}{suffix}", dict(test, initialState=state)))
     return used
 
 
@@ -91,9 +88,12 @@ def expected_tokens(test) -> list[tuple]:
     return tokens
 
 
-def run(document: str) -> tuple[list[tuple], int]:
+def run(document: str, test) -> tuple[list[tuple], int]:
     recorder = Recorder()
-    htmltess.html_parse_string(recorder, document)
+    options = {"initial_state": test["initialState"]} if test["initialState"] != "Data state" else {}
+    if "lastStartTag" in test:
+        options["last_start_tag"] = test["lastStartTag"]
+    htmltess.html_parse_string(recorder, document, **options)
     events = recorder.tokens()
     errors = events.count(("ParseError",))
     merged: list[tuple] = []
@@ -120,7 +120,7 @@ def test_html5lib(test_id, test):
         # The suite assumes newline normalisation, which this tokenizer does not do.
         document = document.replace("\r\n", "\n").replace("\r", "\n")
         summary["run with CR normalised"] += 1
-    actual, errors = run(document)
+    actual, errors = run(document, test)
     if errors != len(test.get("errors", [])):
         summary["error-count differences"] += 1
     matches = actual == expected_tokens(test)
