@@ -396,7 +396,7 @@ struct parse_options_t {
   bool scripting = true;
   bool hasInitialState = false;
   TextState initialState = TextState::Data;
-  PyObject* lastStartTag = nullptr;  // a str, borrowed from the arguments
+  PyObject* lastStartTag = Py_None;  // a str or None, borrowed from the arguments
 };
 
 template <typename Value>
@@ -447,6 +447,11 @@ bool ParseArguments(PyObject* args, PyObject* kwargs, const char* format, PyObje
                                    &scripting, &initialState, &options.lastStartTag))
     return false;
   options.scripting = scripting;
+  if (options.lastStartTag != Py_None && !PyUnicode_Check(options.lastStartTag)) {
+    PyErr_Format(PyExc_TypeError, "%s(): last_start_tag must be str or None, not %.200s", function,
+                 Py_TYPE(options.lastStartTag)->tp_name);
+    return false;
+  }
   if (!Lookup(kModes, mode, function, "content_model", options.browser)) return false;
   if (initialState) {
     options.hasInitialState = true;
@@ -458,7 +463,7 @@ bool ParseArguments(PyObject* args, PyObject* kwargs, const char* format, PyObje
 // Sets a new tokenizer up as the options say.
 void ApplyOptions(Tokenizer& tokenizer, const parse_options_t& options) {
   if (options.browser) tokenizer.FollowBrowserRules(options.scripting);
-  if (options.lastStartTag) {
+  if (options.lastStartTag != Py_None) {
     // Tag names are reported in lower case; the last start tag is compared with them.
     std::vector<unsigned int> name;
     for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(options.lastStartTag); ++i) {
@@ -596,7 +601,7 @@ PyObject* html_parse_string(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* handlerArg;
   PyObject* text;
   parse_options_t options;
-  if (!ParseArguments(args, kwargs, "OO|$spsU:html_parse_string", &handlerArg, &text, options)) return nullptr;
+  if (!ParseArguments(args, kwargs, "OO|$spzO:html_parse_string", &handlerArg, &text, options)) return nullptr;
   HandlerClaim handler(handlerArg, "html_parse_string");
   if (!handler) return nullptr;
 
@@ -646,7 +651,7 @@ PyObject* html_parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* handlerArg;
   PyObject* pathArg;
   parse_options_t options;
-  if (!ParseArguments(args, kwargs, "OO|$spsU:html_parse_file", &handlerArg, &pathArg, options)) return nullptr;
+  if (!ParseArguments(args, kwargs, "OO|$spzO:html_parse_file", &handlerArg, &pathArg, options)) return nullptr;
   HandlerClaim handler(handlerArg, "html_parse_file");
   if (!handler) return nullptr;
   PyObject* path = nullptr;  // bytes, from str, bytes or os.PathLike

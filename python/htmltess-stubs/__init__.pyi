@@ -3,6 +3,17 @@
 from typing import Literal
 
 from _typeshed import ReadableBuffer, StrOrBytesPath
+from typing_extensions import TypeAlias
+
+ContentModel: TypeAlias = Literal["data", "rcdata", "rawtext", "script", "plaintext"]
+InitialState: TypeAlias = Literal[
+    "Data state",
+    "RCDATA state",
+    "RAWTEXT state",
+    "Script data state",
+    "PLAINTEXT state",
+    "CDATA section state",
+]
 
 class HtmlHandler:
     """HTML handler objects.
@@ -21,5 +32,29 @@ class HtmlHandler:
     def OnText(self, text: str, /) -> None:
         """Extension: when overridden, runs of characters arrive here instead of OnChar."""
 
-def html_parse_string(handler: HtmlHandler, text: str | ReadableBuffer, /) -> Literal[True]: ...
-def html_parse_file(handler: HtmlHandler, path: StrOrBytesPath, /) -> Literal[True]: ...
+    def set_content_model(self, name: ContentModel, /) -> None:
+        """From OnStartTag: how the text after this start tag is tokenized."""
+
+    def allow_cdata(self, allow: bool, /) -> None:
+        """From any callback: whether "<![CDATA[" opens a CDATA section from now on."""
+
+def html_parse_string(
+    handler: HtmlHandler,
+    text: str | ReadableBuffer,
+    /,
+    *,
+    content_model: Literal["none", "browser"] = "none",
+    scripting: bool = True,
+    initial_state: InitialState | None = None,
+    last_start_tag: str | None = None,
+) -> Literal[True]: ...
+def html_parse_file(
+    handler: HtmlHandler,
+    path: StrOrBytesPath,
+    /,
+    *,
+    content_model: Literal["none", "browser"] = "none",
+    scripting: bool = True,
+    initial_state: InitialState | None = None,
+    last_start_tag: str | None = None,
+) -> Literal[True]: ...
