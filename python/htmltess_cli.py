@@ -3,6 +3,10 @@
     htmltess FILE            one JSON array per token and line (JSON Lines)
     htmltess --stats FILE    counts per token kind, bytes and throughput
 
+The text of script, style, title, textarea, ... is tokenized as a browser does
+(--content-model browser, the default); --content-model none tokenizes it as
+markup.
+
 FILE may be "-" for standard input.
 """
 
@@ -112,39 +116,39 @@ class TokenCounter(htmltess.HtmlHandler):
         return dict(zip(TOKEN_KINDS, values))
 
 
-def parse(handler: htmltess.HtmlHandler, path: str) -> int:
+def parse(handler: htmltess.HtmlHandler, path: str, content_model: str) -> int:
     """Parses the document at path ("-" for standard input) and returns its size in bytes.
 
     A regular file is read as it is parsed; standard input and paths that are not
     regular files (pipes such as <(cmd), devices) are read into memory first.
     """
     if path == "-":
-        return _parse_bytes(handler, sys.stdin.buffer.read())
+        return _parse_bytes(handler, sys.stdin.buffer.read(), content_model)
     try:
-        htmltess.html_parse_file(handler, path)
+        htmltess.html_parse_file(handler, path, content_model=content_model)
     except OSError as error:
         if error.errno != errno.ESPIPE or error.filename != path:
             raise
         with open(path, "rb") as file:
-            return _parse_bytes(handler, file.read())
+            return _parse_bytes(handler, file.read(), content_model)
     return os.stat(path).st_size
 
 
-def _parse_bytes(handler: htmltess.HtmlHandler, data: bytes) -> int:
-    htmltess.html_parse_string(handler, data)
+def _parse_bytes(handler: htmltess.HtmlHandler, data: bytes, content_model: str) -> int:
+    htmltess.html_parse_string(handler, data, content_model=content_model)
     return len(data)
 
 
-def print_tokens(path: str) -> None:
+def print_tokens(path: str, content_model: str) -> None:
     out = sys.stdout.buffer
-    parse(JsonLinesWriter(out), path)
+    parse(JsonLinesWriter(out), path, content_model)
     out.flush()
 
 
-def print_stats(path: str) -> None:
+def print_stats(path: str, content_model: str) -> None:
     counter = TokenCounter()
     start = time.perf_counter()
-    size = parse(counter, path)
+    size = parse(counter, path, content_model)
     seconds = time.perf_counter() - start
     rows: list[tuple[str, object]] = list(counter.counts().items())
     rows.append(("bytes", size))
@@ -172,10 +176,17 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument(
         "--stats", action="store_true", help="print counts per token kind, bytes and throughput instead"
     )
+    parser.add_argument(
+        "--content-model",
+        choices=("none", "browser"),
+        default="browser",
+        help="browser (the default): tokenize the text of script, style, title, textarea, ... as a browser "
+        "does; none: tokenize it as markup",
+    )
     args = parser.parse_args(argv)
-    run: Callable[[str], None] = print_stats if args.stats else print_tokens
+    run: Callable[[str, str], None] = print_stats if args.stats else print_tokens
     try:
-        run(args.file)
+        run(args.file, args.content_model)
     except BrokenPipeError:
         _stop_quietly_on_closed_pipe()
     except KeyboardInterrupt:
