@@ -41,7 +41,7 @@ void Tokenizer::SetContentModel(TextState text) {
                                       &Tokenizer::PlaintextState, &Tokenizer::CdataSectionState};
   bool endedByEndTag = text == TextState::Rcdata || text == TextState::Rawtext || text == TextState::ScriptData;
   if (endedByEndTag && liveToken == TokenKind::Tag && !isEndTag) SetLastStartTag(tagName.data, tagName.size);
-  textStatesUsed = true;
+  UseTextStates();
   SwitchTo(kStates[static_cast<int>(text)]);
 }
 
@@ -53,7 +53,7 @@ void Tokenizer::SetLastStartTag(const unsigned int* name, unsigned long length) 
 
 void Tokenizer::FollowBrowserRules(bool scripting) {
   browserMode = true;
-  textStatesUsed = true;
+  UseTextStates();
   browser.Reset(scripting);
 }
 
@@ -90,6 +90,7 @@ constexpr run_stops_t kCdataStops = RunStops({']'});
 // points is consumed at once, each counted as one step, with the effects that
 // row has (append, lowered in names; emit in the data state; the value states
 // store themselves as returnState). The state stays as it is.
+template <bool TextStates>
 inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
   if (state == &Tokenizer::DataState) return EmitTextRun(kTextStops, budget);
   if (state == &Tokenizer::AttributeValueDoubleQuotedState) {
@@ -104,8 +105,7 @@ inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
   }
   if (state == &Tokenizer::AttributeValueUnquotedState) return AppendValueRun(kUnquotedValueStops, budget);
   if (state == &Tokenizer::CommentState) return AppendRun<false>(commentData, kCommentStops, budget);
-  // One test keeps the text states off the default path.
-  if (textStatesUsed) return RunTextStates(budget);
+  if (TextStates) return RunTextStates(budget);
   return 0;
 }
 
@@ -124,10 +124,17 @@ unsigned long Tokenizer::RunTextStates(unsigned long budget) {
   return 0;
 }
 
+// The fast paths of the text states are left out of the loop until a text
+// state may run, so that the default path does not test for them.
 bool Tokenizer::Run(unsigned long steps) {
   interrupted = false;
+  return textStatesUsed ? RunSteps<true>(steps) : RunSteps<false>(steps);
+}
+
+template <bool TextStates>
+bool Tokenizer::RunSteps(unsigned long steps) {
   while (steps && !interrupted) {
-    if (!outOfMemory) steps -= RunOrdinaryCodePoints(steps);
+    if (!outOfMemory) steps -= RunOrdinaryCodePoints<TextStates>(steps);
     if (outOfMemory) return false;
     if (!steps || interrupted) break;
     --steps;

@@ -58,7 +58,7 @@ class Tokenizer {
   // foreign content (SVG or MathML).
   void AllowCdata(bool allow) {
     cdataAllowed = allow;
-    textStatesUsed = true;
+    UseTextStates();
   }
   // The start tag whose end tag ends a text that tokenizing starts in.
   void SetLastStartTag(const unsigned int* name, unsigned long length);
@@ -71,6 +71,9 @@ class Tokenizer {
   // Run's fast paths: each consumes up to `budget` code points and returns
   // how many it consumed. The loops are kept out of line: inlined into the
   // dispatch they run short of registers and take more instructions.
+  template <bool TextStates>
+  bool RunSteps(unsigned long steps);
+  template <bool TextStates>
   unsigned long RunOrdinaryCodePoints(unsigned long budget);
   unsigned long RunTextStates(unsigned long budget);
   __attribute__((noinline)) unsigned long EmitTextRun(const run_stops_t& stops, unsigned long budget);
@@ -146,6 +149,13 @@ class Tokenizer {
   // `onScript`, anything else to `otherwise`.
   void DoubleEscapeBoundary(State onScript, State otherwise);
   void ClearTemporaryBuffer() { temporaryBuffer.size = 0; }
+  // Run takes the fast paths of the text states once they may be needed: a
+  // Run under way without them ends after the current step.
+  void UseTextStates() {
+    if (textStatesUsed) return;
+    textStatesUsed = true;
+    interrupted = true;
+  }
 
   // CDATA sections.
   void CdataSectionState();
@@ -326,7 +336,7 @@ class Tokenizer {
   fast_stack_t<unsigned int, 16> lastStartTag;
   fast_stack_t<unsigned int, 16> temporaryBuffer;
   bool cdataAllowed = false;
-  bool textStatesUsed = false;  // a text state may run: Run looks for their fast paths
+  bool textStatesUsed = false;  // a text state may run: Run looks for their fast paths too
   bool browserMode = false;
   BrowserRules browser;
 
