@@ -57,25 +57,16 @@ void Tokenizer::ScriptDataEndTagOpenState() {
 void Tokenizer::ScriptDataEndTagNameState() { TextEndTagName(&Tokenizer::ScriptDataState); }
 
 // Script data escape start state
-void Tokenizer::ScriptDataEscapeStartState() {
-  unsigned int c = consumer.Consume();
-  switch (c) {
-    case '-':
-      SwitchTo(&Tokenizer::ScriptDataEscapeStartDashState);
-      EmitCharToken('-');
-      break;
-    default:
-      Reconsume(&Tokenizer::ScriptDataState, c);
-      break;
-  }
-}
+void Tokenizer::ScriptDataEscapeStartState() { ScriptEscapeStart(&Tokenizer::ScriptDataEscapeStartDashState); }
 
 // Script data escape start dash state
-void Tokenizer::ScriptDataEscapeStartDashState() {
+void Tokenizer::ScriptDataEscapeStartDashState() { ScriptEscapeStart(&Tokenizer::ScriptDataEscapedDashDashState); }
+
+void Tokenizer::ScriptEscapeStart(State onDash) {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '-':
-      SwitchTo(&Tokenizer::ScriptDataEscapedDashDashState);
+      SwitchTo(onDash);
       EmitCharToken('-');
       break;
     default:

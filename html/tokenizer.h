@@ -142,6 +142,8 @@ class Tokenizer {
   struct script_escape_t;
   static const script_escape_t escaped;
   static const script_escape_t doubleEscaped;
+  // Escape start and escape start dash: "-" leads to `onDash`.
+  void ScriptEscapeStart(State onDash);
   void ScriptEscaped(const script_escape_t& escape);
   void ScriptEscapedDash(const script_escape_t& escape);
   void ScriptEscapedDashDash(const script_escape_t& escape);
