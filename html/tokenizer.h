@@ -46,13 +46,14 @@ class Tokenizer {
   void ParseError() { handler->OnParseError(); }
 
   // Content models. By default every document is tokenized from the data
-  // state and "<![CDATA[" opens a bogus comment; what a tree builder would
-  // switch is left to these calls, each made at most once per tag.
+  // state and "<![CDATA[" opens a bogus comment; the switches a tree builder
+  // makes come from these calls.
   //
-  // Switches to the state that tokenizes `text`. Called during OnStartTag for
-  // RCDATA, RAWTEXT or script data, the tag being reported is the one whose
-  // end tag ends the text; called before tokenizing, the one set by
-  // SetLastStartTag (none by default).
+  // Switches to the state that tokenizes `text`: before tokenizing, or from
+  // OnStartTag, never while another token is under construction. From
+  // OnStartTag, for RCDATA, RAWTEXT or script data, the tag being reported
+  // becomes the one whose end tag ends the text; before tokenizing, that is
+  // the one set by SetLastStartTag (none by default).
   void SetContentModel(TextState text);
   // Whether "<![CDATA[" opens a CDATA section: the current node of the tree is
   // foreign content (SVG or MathML).
@@ -151,13 +152,6 @@ class Tokenizer {
   // `onScript`, anything else to `otherwise`.
   void DoubleEscapeBoundary(State onScript, State otherwise);
   void ClearTemporaryBuffer() { temporaryBuffer.size = 0; }
-  // Run takes the fast paths of the text states once they may be needed: a
-  // Run under way without them ends after the current step.
-  void UseTextStates() {
-    if (textStatesUsed) return;
-    textStatesUsed = true;
-    interrupted = true;
-  }
 
   // CDATA sections.
   void CdataSectionState();
@@ -284,6 +278,13 @@ class Tokenizer {
   }
   // Releases the heap storage of the token under construction, if any.
   void ReleaseToken();
+  // Run takes the fast paths of the text states once they may be needed: a
+  // Run under way without them ends after the current step.
+  void UseTextStates() {
+    if (textStatesUsed) return;
+    textStatesUsed = true;
+    interrupted = true;
+  }
 
   // Tags and their attributes.
   void BeginTag(unsigned int first, bool endTag);
