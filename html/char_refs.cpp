@@ -71,6 +71,7 @@ const InputConsumer::num_ref_t InputConsumer::mappedCharsByRef[34] = {
 
 void Tokenizer::CharacterReferenceInDataState() { EmitCharRefInText(&Tokenizer::DataState); }
 
+// Character reference in RCDATA state.
 void Tokenizer::CharacterReferenceInRcdataState() { EmitCharRefInText(&Tokenizer::RcdataState); }
 
 void Tokenizer::EmitCharRefInText(State text) {

@@ -218,7 +218,7 @@ void Tokenizer::BogusCommentState() {
   }
 }
 
-// CDATA section state
+// CDATA section state.
 void Tokenizer::CdataSectionState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -235,7 +235,11 @@ void Tokenizer::CdataSectionState() {
   }
 }
 
-// CDATA section bracket state
+// Its fast path.
+constexpr run_stops_t kCdataSectionStops = RunStops({']'});
+unsigned long Tokenizer::CdataSectionRun(unsigned long budget) { return EmitTextRun(kCdataSectionStops, budget); }
+
+// CDATA section bracket state.
 void Tokenizer::CdataSectionBracketState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -249,7 +253,7 @@ void Tokenizer::CdataSectionBracketState() {
   }
 }
 
-// CDATA section end state
+// CDATA section end state.
 void Tokenizer::CdataSectionEndState() {
   unsigned int c = consumer.Consume();
   switch (c) {

@@ -25,10 +25,12 @@ const Tokenizer::script_escape_t Tokenizer::doubleEscaped = {
     &Tokenizer::ScriptDataDoubleEscapedState, &Tokenizer::ScriptDataDoubleEscapedDashState,
     &Tokenizer::ScriptDataDoubleEscapedDashDashState, &Tokenizer::ScriptDataDoubleEscapedLessThanSignState, true};
 
-// Script data state
+// Script data state.
 void Tokenizer::ScriptDataState() { RawText(&Tokenizer::ScriptDataLessThanSignState); }
 
-// Script data less-than sign state
+unsigned long Tokenizer::ScriptDataRun(unsigned long budget) { return RawtextRun(budget); }
+
+// Script data less-than sign state.
 void Tokenizer::ScriptDataLessThanSignState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -48,18 +50,18 @@ void Tokenizer::ScriptDataLessThanSignState() {
   }
 }
 
-// Script data end tag open state
+// Script data end tag open state.
 void Tokenizer::ScriptDataEndTagOpenState() {
   TextEndTagOpen(&Tokenizer::ScriptDataState, &Tokenizer::ScriptDataEndTagNameState);
 }
 
-// Script data end tag name state
+// Script data end tag name state.
 void Tokenizer::ScriptDataEndTagNameState() { TextEndTagName(&Tokenizer::ScriptDataState); }
 
-// Script data escape start state
+// Script data escape start state.
 void Tokenizer::ScriptDataEscapeStartState() { ScriptEscapeStart(&Tokenizer::ScriptDataEscapeStartDashState); }
 
-// Script data escape start dash state
+// Script data escape start dash state.
 void Tokenizer::ScriptDataEscapeStartDashState() { ScriptEscapeStart(&Tokenizer::ScriptDataEscapedDashDashState); }
 
 void Tokenizer::ScriptEscapeStart(State onDash) {
@@ -75,22 +77,28 @@ void Tokenizer::ScriptEscapeStart(State onDash) {
   }
 }
 
-// Script data escaped state
+// Script data escaped state.
 void Tokenizer::ScriptDataEscapedState() { ScriptEscaped(escaped); }
 
-// Script data escaped dash state
+// Its fast path, and that of double escaped script data.
+constexpr run_stops_t kEscapedStops = RunStops({'-', '<', kNull});
+unsigned long Tokenizer::ScriptDataEscapedRun(unsigned long budget) { return EmitTextRun(kEscapedStops, budget); }
+
+// Script data escaped dash state.
 void Tokenizer::ScriptDataEscapedDashState() { ScriptEscapedDash(escaped); }
 
-// Script data escaped dash dash state
+// Script data escaped dash dash state.
 void Tokenizer::ScriptDataEscapedDashDashState() { ScriptEscapedDashDash(escaped); }
 
-// Script data double escaped state
+// Script data double escaped state.
 void Tokenizer::ScriptDataDoubleEscapedState() { ScriptEscaped(doubleEscaped); }
 
-// Script data double escaped dash state
+unsigned long Tokenizer::ScriptDataDoubleEscapedRun(unsigned long budget) { return ScriptDataEscapedRun(budget); }
+
+// Script data double escaped dash state.
 void Tokenizer::ScriptDataDoubleEscapedDashState() { ScriptEscapedDash(doubleEscaped); }
 
-// Script data double escaped dash dash state
+// Script data double escaped dash dash state.
 void Tokenizer::ScriptDataDoubleEscapedDashDashState() { ScriptEscapedDashDash(doubleEscaped); }
 
 void Tokenizer::ScriptEscaped(const script_escape_t& escape) {
@@ -175,7 +183,7 @@ void Tokenizer::ScriptEscapedDashDash(const script_escape_t& escape) {
   }
 }
 
-// Script data escaped less-than sign state
+// Script data escaped less-than sign state.
 void Tokenizer::ScriptDataEscapedLessThanSignState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -196,20 +204,20 @@ void Tokenizer::ScriptDataEscapedLessThanSignState() {
   }
 }
 
-// Script data escaped end tag open state
+// Script data escaped end tag open state.
 void Tokenizer::ScriptDataEscapedEndTagOpenState() {
   TextEndTagOpen(&Tokenizer::ScriptDataEscapedState, &Tokenizer::ScriptDataEscapedEndTagNameState);
 }
 
-// Script data escaped end tag name state
+// Script data escaped end tag name state.
 void Tokenizer::ScriptDataEscapedEndTagNameState() { TextEndTagName(&Tokenizer::ScriptDataEscapedState); }
 
-// Script data double escape start state
+// Script data double escape start state.
 void Tokenizer::ScriptDataDoubleEscapeStartState() {
   DoubleEscapeBoundary(&Tokenizer::ScriptDataDoubleEscapedState, &Tokenizer::ScriptDataEscapedState);
 }
 
-// Script data double escaped less-than sign state
+// Script data double escaped less-than sign state.
 void Tokenizer::ScriptDataDoubleEscapedLessThanSignState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -224,7 +232,7 @@ void Tokenizer::ScriptDataDoubleEscapedLessThanSignState() {
   }
 }
 
-// Script data double escape end state
+// Script data double escape end state.
 void Tokenizer::ScriptDataDoubleEscapeEndState() {
   DoubleEscapeBoundary(&Tokenizer::ScriptDataEscapedState, &Tokenizer::ScriptDataDoubleEscapedState);
 }

@@ -7,7 +7,7 @@
 namespace Tessarin {
 namespace Html {
 
-// RCDATA state
+// RCDATA state.
 void Tokenizer::RcdataState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -30,8 +30,16 @@ void Tokenizer::RcdataState() {
   }
 }
 
-// RAWTEXT state
+// Its fast path: the text up to the next row of its own reaches the handler in blocks.
+constexpr run_stops_t kRcdataStops = RunStops({'&', '<', kNull});
+unsigned long Tokenizer::RcdataRun(unsigned long budget) { return EmitTextRun(kRcdataStops, budget); }
+
+// RAWTEXT state.
 void Tokenizer::RawtextState() { RawText(&Tokenizer::RawtextLessThanSignState); }
+
+// Its fast path, and that of script data.
+constexpr run_stops_t kRawTextStops = RunStops({'<', kNull});
+unsigned long Tokenizer::RawtextRun(unsigned long budget) { return EmitTextRun(kRawTextStops, budget); }
 
 // The RAWTEXT and script data states.
 void Tokenizer::RawText(State lessThanSign) {
@@ -53,7 +61,7 @@ void Tokenizer::RawText(State lessThanSign) {
   }
 }
 
-// PLAINTEXT state
+// PLAINTEXT state.
 void Tokenizer::PlaintextState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -70,12 +78,16 @@ void Tokenizer::PlaintextState() {
   }
 }
 
-// RCDATA less-than sign state
+// Its fast path.
+constexpr run_stops_t kPlaintextStops = RunStops({kNull});
+unsigned long Tokenizer::PlaintextRun(unsigned long budget) { return EmitTextRun(kPlaintextStops, budget); }
+
+// RCDATA less-than sign state.
 void Tokenizer::RcdataLessThanSignState() {
   TextLessThanSign(&Tokenizer::RcdataState, &Tokenizer::RcdataEndTagOpenState);
 }
 
-// RAWTEXT less-than sign state
+// RAWTEXT less-than sign state.
 void Tokenizer::RawtextLessThanSignState() {
   TextLessThanSign(&Tokenizer::RawtextState, &Tokenizer::RawtextEndTagOpenState);
 }
@@ -94,10 +106,10 @@ void Tokenizer::TextLessThanSign(State text, State endTagOpen) {
   }
 }
 
-// RCDATA end tag open state
+// RCDATA end tag open state.
 void Tokenizer::RcdataEndTagOpenState() { TextEndTagOpen(&Tokenizer::RcdataState, &Tokenizer::RcdataEndTagNameState); }
 
-// RAWTEXT end tag open state
+// RAWTEXT end tag open state.
 void Tokenizer::RawtextEndTagOpenState() {
   TextEndTagOpen(&Tokenizer::RawtextState, &Tokenizer::RawtextEndTagNameState);
 }
@@ -115,10 +127,10 @@ void Tokenizer::TextEndTagOpen(State text, State endTagName) {
   }
 }
 
-// RCDATA end tag name state
+// RCDATA end tag name state.
 void Tokenizer::RcdataEndTagNameState() { TextEndTagName(&Tokenizer::RcdataState); }
 
-// RAWTEXT end tag name state
+// RAWTEXT end tag name state.
 void Tokenizer::RawtextEndTagNameState() { TextEndTagName(&Tokenizer::RawtextState); }
 
 // The rows that find the end tag not appropriate fall through to the last.

@@ -78,10 +78,6 @@ constexpr run_stops_t kSingleQuotedValueStops = RunStops({'\'', '&', kNull});
 constexpr run_stops_t kUnquotedValueStops =
     RunStops({'\t', '\n', '\f', ' ', '&', '>', kNull, '"', '\'', '<', '=', '`'});
 constexpr run_stops_t kCommentStops = RunStops({'-', kNull});
-constexpr run_stops_t kRawTextStops = RunStops({'<', kNull});
-constexpr run_stops_t kEscapedScriptStops = RunStops({'-', '<', kNull});
-constexpr run_stops_t kPlaintextStops = RunStops({kNull});
-constexpr run_stops_t kCdataStops = RunStops({']'});
 
 }  // namespace
 
@@ -109,18 +105,16 @@ inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
   return 0;
 }
 
-// The fast paths of the text states: each emits a run of the code points that
-// its table emits as they are.
+// The fast paths of the text states, each beside its state: the code points
+// that its table emits as they are reach the handler in blocks.
 unsigned long Tokenizer::RunTextStates(unsigned long budget) {
-  if (state == &Tokenizer::ScriptDataState || state == &Tokenizer::RawtextState) {
-    return EmitTextRun(kRawTextStops, budget);
-  }
-  if (state == &Tokenizer::RcdataState) return EmitTextRun(kTextStops, budget);
-  if (state == &Tokenizer::ScriptDataEscapedState || state == &Tokenizer::ScriptDataDoubleEscapedState) {
-    return EmitTextRun(kEscapedScriptStops, budget);
-  }
-  if (state == &Tokenizer::PlaintextState) return EmitTextRun(kPlaintextStops, budget);
-  if (state == &Tokenizer::CdataSectionState) return EmitTextRun(kCdataStops, budget);
+  if (state == &Tokenizer::ScriptDataState) return ScriptDataRun(budget);
+  if (state == &Tokenizer::RawtextState) return RawtextRun(budget);
+  if (state == &Tokenizer::RcdataState) return RcdataRun(budget);
+  if (state == &Tokenizer::ScriptDataEscapedState) return ScriptDataEscapedRun(budget);
+  if (state == &Tokenizer::ScriptDataDoubleEscapedState) return ScriptDataDoubleEscapedRun(budget);
+  if (state == &Tokenizer::PlaintextState) return PlaintextRun(budget);
+  if (state == &Tokenizer::CdataSectionState) return CdataSectionRun(budget);
   return 0;
 }
 

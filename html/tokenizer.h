@@ -99,15 +99,18 @@ class Tokenizer {
 
   // RCDATA, RAWTEXT and PLAINTEXT.
   void RcdataState();
+  unsigned long RcdataRun(unsigned long budget);
   void CharacterReferenceInRcdataState();
   void RcdataLessThanSignState();
   void RcdataEndTagOpenState();
   void RcdataEndTagNameState();
   void RawtextState();
+  unsigned long RawtextRun(unsigned long budget);
   void RawtextLessThanSignState();
   void RawtextEndTagOpenState();
   void RawtextEndTagNameState();
   void PlaintextState();
+  unsigned long PlaintextRun(unsigned long budget);
   // The bodies shared by the text states that an appropriate end tag ends.
   void RawText(State lessThanSign);
   void TextLessThanSign(State text, State endTagOpen);
@@ -121,12 +124,14 @@ class Tokenizer {
 
   // Script data.
   void ScriptDataState();
+  unsigned long ScriptDataRun(unsigned long budget);
   void ScriptDataLessThanSignState();
   void ScriptDataEndTagOpenState();
   void ScriptDataEndTagNameState();
   void ScriptDataEscapeStartState();
   void ScriptDataEscapeStartDashState();
   void ScriptDataEscapedState();
+  unsigned long ScriptDataEscapedRun(unsigned long budget);
   void ScriptDataEscapedDashState();
   void ScriptDataEscapedDashDashState();
   void ScriptDataEscapedLessThanSignState();
@@ -134,6 +139,7 @@ class Tokenizer {
   void ScriptDataEscapedEndTagNameState();
   void ScriptDataDoubleEscapeStartState();
   void ScriptDataDoubleEscapedState();
+  unsigned long ScriptDataDoubleEscapedRun(unsigned long budget);
   void ScriptDataDoubleEscapedDashState();
   void ScriptDataDoubleEscapedDashDashState();
   void ScriptDataDoubleEscapedLessThanSignState();
@@ -155,6 +161,7 @@ class Tokenizer {
 
   // CDATA sections.
   void CdataSectionState();
+  unsigned long CdataSectionRun(unsigned long budget);
   void CdataSectionBracketState();
   void CdataSectionEndState();
 
