@@ -729,11 +729,11 @@ PyMethodDef tessarin_HtmlHandler_methods[] = {
      "Called with a run of consecutive characters when the handler overrides it; OnChar is then not called. "
      "A run ends before any other callback; a long run may arrive in several calls."},
     {"set_content_model", HtmlHandler_set_content_model, METH_O,
-     "set_content_model(name, /)\n--\n\n"
+     "set_content_model($self, name, /)\n--\n\n"
      "From OnStartTag: tokenize the text after this start tag as \"rcdata\", \"rawtext\", \"script\",\n"
      "\"plaintext\" or \"data\". RCDATA, RAWTEXT and script data end at this tag's end tag."},
     {"allow_cdata", HtmlHandler_allow_cdata, METH_O,
-     "allow_cdata(allow, /)\n--\n\n"
+     "allow_cdata($self, allow, /)\n--\n\n"
      "From any callback: whether \"<![CDATA[\" opens a CDATA section (in foreign content) from now on."},
     {nullptr, nullptr, 0, nullptr}};
 

@@ -3,17 +3,6 @@
 from typing import Literal
 
 from _typeshed import ReadableBuffer, StrOrBytesPath
-from typing_extensions import TypeAlias
-
-ContentModel: TypeAlias = Literal["data", "rcdata", "rawtext", "script", "plaintext"]
-InitialState: TypeAlias = Literal[
-    "Data state",
-    "RCDATA state",
-    "RAWTEXT state",
-    "Script data state",
-    "PLAINTEXT state",
-    "CDATA section state",
-]
 
 class HtmlHandler:
     """HTML handler objects.
@@ -32,7 +21,7 @@ class HtmlHandler:
     def OnText(self, text: str, /) -> None:
         """Extension: when overridden, runs of characters arrive here instead of OnChar."""
 
-    def set_content_model(self, name: ContentModel, /) -> None:
+    def set_content_model(self, name: Literal["data", "rcdata", "rawtext", "script", "plaintext"], /) -> None:
         """From OnStartTag: how the text after this start tag is tokenized."""
 
     def allow_cdata(self, allow: bool, /) -> None:
@@ -45,7 +34,15 @@ def html_parse_string(
     *,
     content_model: Literal["none", "browser"] = "none",
     scripting: bool = True,
-    initial_state: InitialState | None = None,
+    initial_state: Literal[
+        "Data state",
+        "RCDATA state",
+        "RAWTEXT state",
+        "Script data state",
+        "PLAINTEXT state",
+        "CDATA section state",
+    ]
+    | None = None,
     last_start_tag: str | None = None,
 ) -> Literal[True]: ...
 def html_parse_file(
@@ -55,6 +52,14 @@ def html_parse_file(
     *,
     content_model: Literal["none", "browser"] = "none",
     scripting: bool = True,
-    initial_state: InitialState | None = None,
+    initial_state: Literal[
+        "Data state",
+        "RCDATA state",
+        "RAWTEXT state",
+        "Script data state",
+        "PLAINTEXT state",
+        "CDATA section state",
+    ]
+    | None = None,
     last_start_tag: str | None = None,
 ) -> Literal[True]: ...
