@@ -20,9 +20,8 @@ void Tokenizer::EmitComment() {
 }
 
 void Tokenizer::EmitCommentAtEof() {
-  ParseError();
-  EmitCommentToken();
   ReconsumeEofInData();
+  EmitCommentToken();
 }
 
 void Tokenizer::AppendToComment(const char* text) {
@@ -40,6 +39,7 @@ void Tokenizer::EmitCommentToken() {
   ReleaseToken();
 }
 
+// Markup declaration open state.
 void Tokenizer::MarkupDeclarationOpenState() {
   // Case folding never yields "-", so the keyword look-ahead matches "--" exactly.
   if (ConsumeKeyword(_hmhm)) {
@@ -56,6 +56,7 @@ void Tokenizer::MarkupDeclarationOpenState() {
   }
 }
 
+// Comment start state.
 void Tokenizer::CommentStartState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -71,6 +72,7 @@ void Tokenizer::CommentStartState() {
       ContinueComment("", kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -79,6 +81,7 @@ void Tokenizer::CommentStartState() {
   }
 }
 
+// Comment start dash state.
 void Tokenizer::CommentStartDashState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -94,6 +97,7 @@ void Tokenizer::CommentStartDashState() {
       ContinueComment("-", kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -102,6 +106,7 @@ void Tokenizer::CommentStartDashState() {
   }
 }
 
+// Comment state.
 void Tokenizer::CommentState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -113,6 +118,7 @@ void Tokenizer::CommentState() {
       Append(commentData, kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -121,6 +127,13 @@ void Tokenizer::CommentState() {
   }
 }
 
+// Its fast path: the code points without a row of their own are appended.
+constexpr run_stops_t kCommentStops = RunStops({'-', kNull});
+unsigned long Tokenizer::CommentRun(unsigned long budget) {
+  return AppendRun<false>(commentData, kCommentStops, budget);
+}
+
+// Comment end dash state.
 void Tokenizer::CommentEndDashState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -132,6 +145,7 @@ void Tokenizer::CommentEndDashState() {
       ContinueComment("-", kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -140,6 +154,7 @@ void Tokenizer::CommentEndDashState() {
   }
 }
 
+// Comment end state.
 void Tokenizer::CommentEndState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -159,6 +174,7 @@ void Tokenizer::CommentEndState() {
       Append(commentData, '-');
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -168,6 +184,7 @@ void Tokenizer::CommentEndState() {
   }
 }
 
+// Comment end bang state.
 void Tokenizer::CommentEndBangState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -183,6 +200,7 @@ void Tokenizer::CommentEndBangState() {
       ContinueComment("--!", kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -191,6 +209,7 @@ void Tokenizer::CommentEndBangState() {
   }
 }
 
+// Bogus comment state.
 // The whole bogus comment in one step: the loop saves a dispatch per code
 // point. The state that switched here already reported the parse error, and
 // bogusCommentChar (even ">") opens the text unless it is the end of input.
@@ -208,8 +227,7 @@ void Tokenizer::BogusCommentState() {
         Append(commentData, kReplacement);
         break;
       case kEof:
-        EmitCommentToken();
-        ReconsumeEofInData();
+        EmitCommentAtEof();
         return;
       default:
         Append(commentData, c);
