@@ -10,6 +10,7 @@ from __future__ import annotations
 import collections
 import html.entities
 import itertools
+import os
 import random
 from dataclasses import dataclass, field
 from html.parser import HTMLParser
@@ -89,6 +90,16 @@ def htmltess_w1t(pages: list[Page], **options) -> TextCountingHandler:
 
 def htmltess_w1t_browser(pages: list[Page]) -> TextCountingHandler:
     return htmltess_w1t(pages, content_model="browser")
+
+
+def htmltess_cli(pages: list[Page]) -> int:
+    """The htmltess command's JSON Lines writer, as `htmltess FILE > /dev/null` runs it."""
+    import htmltess_cli
+
+    with open(os.devnull, "wb") as sink:
+        for page in pages:
+            htmltess.html_parse_string(htmltess_cli.JsonLinesWriter(sink), page.data, content_model="browser")
+        return sink.tell()
 
 
 class CountingHTMLParser(HTMLParser):

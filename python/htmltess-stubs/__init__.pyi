@@ -4,6 +4,8 @@ from typing import Literal
 
 from _typeshed import ReadableBuffer, StrOrBytesPath
 
+__version__: str
+
 class HtmlHandler:
     """HTML handler objects.
 
@@ -26,6 +28,8 @@ class HtmlHandler:
 
     def allow_cdata(self, allow: bool, /) -> None:
         """From any callback: whether "<![CDATA[" opens a CDATA section from now on."""
+
+HtmlParser = HtmlHandler
 
 def html_parse_string(
     handler: HtmlHandler,
