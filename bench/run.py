@@ -60,10 +60,11 @@ LEGEND = """\
 - W2, tags only: (name, attributes dict) of every start tag collected. selectolax builds a tree and walks its
   element nodes, which include the implied html/head/body.
 - W3, native floor: the C++ tokenizer with a handler that does nothing (`htmltess_core_bench`), from memory
-  and from files, in browser mode from memory, and the bare UTF-8 decode of the same bytes; lxml and selectolax building a whole tree per
-  page, for scale. × htmltess is relative to the core from memory.
-- cli, the command: the JSON Lines writer of `htmltess FILE` (text through OnText) writing every page's
-  tokens to /dev/null, in process (no interpreter start). × htmltess is relative to W1t.
+  and from files, in browser mode from memory, and the bare UTF-8 decode of the same bytes; lxml and
+  selectolax building a whole tree per page, for scale. × htmltess is relative to the core from memory.
+- cli, the command: the JSON Lines writer of `htmltess FILE` (text through OnText, browser mode as the
+  command's default) writing every page's tokens to /dev/null, in process (no interpreter start).
+  × htmltess is relative to W1t.
 - floor, the call floor: W1's Python calls (the same count per method and page, on the same handler bodies),
   made from C by `deque(map(...))` / `deque(starmap(...))` over prebuilt arguments. × htmltess is W1's time
   over the floor's: how many times the floor W1 takes.
