@@ -26,7 +26,8 @@ class Digest(Recorder):
         self.hash = hashlib.sha256()
 
     def record(self, event: tuple) -> None:
-        self.hash.update(repr(event).encode("utf-8", "surrogatepass"))
+        # JSON escapes every non-ASCII character alike on every Python version (repr does not).
+        self.hash.update(json.dumps(event).encode("ascii"))
 
 
 def documents():
