@@ -144,6 +144,7 @@ void Tokenizer::EmitTagToken() {
     --attributes.size;
     currentAttributeDropped = false;
   }
+  if (browserMode) ApplyBrowserRules();
   if (isEndTag) {
     if (attributes.size) ParseError(ParseErrorCode::EndTagWithAttributes);
     if (selfClosing) ParseError(ParseErrorCode::EndTagWithTrailingSolidus);

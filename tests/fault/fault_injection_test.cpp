@@ -22,8 +22,8 @@ struct Outcome {
 };
 
 // Tokenizes with the n-th token block request failing (none for 0), by
-// Tokenize steps or by Run(runSteps).
-Outcome Parse(const std::string& input, unsigned long failAt, unsigned long runSteps) {
+// Tokenize steps or by Run(runSteps), in browser mode if asked.
+Outcome Parse(const std::string& input, unsigned long failAt, unsigned long runSteps, bool browser) {
   TessarinTest::RecordingHandler handler;
   Outcome outcome;
   {
@@ -33,6 +33,7 @@ Outcome Parse(const std::string& input, unsigned long failAt, unsigned long runS
     Tessarin::Html::InputConsumer consumer(codePoints);
     Tessarin::Html::Tokenizer tokenizer(consumer);
     tokenizer.SetHandler(handler);
+    if (browser) tokenizer.FollowBrowserRules(true);
     while (runSteps ? tokenizer.Run(runSteps) : tokenizer.Tokenize()) {
     }
     outcome.outOfMemory = tokenizer.OutOfMemory();
@@ -87,6 +88,7 @@ std::string ManyAttributes(int count, const std::string& value) {
 struct Document {
   const char* name;
   std::string text;
+  bool browser = false;
 };
 
 void PrintTo(const Document& document, std::ostream* out) { *out << document.name; }
@@ -95,16 +97,17 @@ class TokenBlockFailure : public testing::TestWithParam<Document> {};
 
 TEST_P(TokenBlockFailure, EachFailingRequestEndsTheParseCleanly) {
   const std::string& document = GetParam().text;
+  const bool browser = GetParam().browser;
   for (unsigned long runSteps : {0ul, 3ul}) {
     SCOPED_TRACE(runSteps ? "Run" : "Tokenize");
-    const Outcome complete = Parse(document, 0, runSteps);
+    const Outcome complete = Parse(document, 0, runSteps, browser);
     ASSERT_FALSE(complete.outOfMemory);
     ASSERT_EQ(complete.eofCount, 1);
     ASSERT_GE(complete.requests, 2u) << "the document must grow a buffer on the heap";
     EXPECT_FALSE(Leaked());
     for (unsigned long n = 1; n <= complete.requests; ++n) {
       SCOPED_TRACE("request " + std::to_string(n) + " fails");
-      const Outcome failed = Parse(document, n, runSteps);
+      const Outcome failed = Parse(document, n, runSteps, browser);
       EXPECT_TRUE(failed.outOfMemory);
       EXPECT_EQ(failed.eofCount, 0);
       EXPECT_FALSE(Leaked());
@@ -137,6 +140,9 @@ const Document kDocuments[] = {
      "<!DOCTYPE " + std::string(40, 'n') + " PUBLIC '" + std::string(600, 'p') + "' '" + std::string(40, 's')},
     {"KindsInTurn", ManyAttributes(10, kValue) + "<!--" + kLong + "--><!DOCTYPE " + std::string(40, 'n') + "><" +
                         std::string(30, 'b') + " c=d>"},
+    {"TextEndTagName", "<title>x</" + std::string(100, 'a') + ">y</title>", true},
+    {"ScriptEscapedEndTagName", "<script><!--</" + std::string(100, 'a') + "><script>" + kLong, true},
+    {"AppropriateEndTagAttributes", "<textarea>x</textarea" + ManyAttributes(20, kValue).substr(2), true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Documents, TokenBlockFailure, testing::ValuesIn(kDocuments),

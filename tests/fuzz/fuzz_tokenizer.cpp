@@ -1,6 +1,7 @@
-// libFuzzer target over the C++ core. Each input is tokenized three times: from
-// memory one Tokenize step at a time, from a file, and from memory driven by
-// Run with a small step budget. Every token is checked as it is delivered (its
+// libFuzzer target over the C++ core. The first byte of an input chooses the
+// content model and the state tokenizing starts in (see Options); the rest is
+// tokenized three times: from memory one Tokenize step at a time, from a file,
+// and from memory driven by Run with a small step budget. Every token is checked as it is delivered (its
 // buffers consistent, every code point read and in range), the end of file must
 // be reported exactly once and last, and the three event streams must agree.
 #include <stdlib.h>
@@ -19,6 +20,25 @@ namespace {
 using Tessarin::fast_stack_t;
 using Tessarin::Html::attr_list_t;
 using Tessarin::Html::attr_t;
+using Tessarin::Html::TextState;
+
+// What the first byte of an input chooses: bits 0 to 2 the initial state
+// (TextState, 6 and 7 the data state), bit 3 browser mode, bit 4 scripting,
+// bit 5 a handler that switches after each start tag to the content model its
+// name length picks, bit 6 CDATA sections allowed, bit 7 "script" as the last
+// start tag.
+struct Options {
+  explicit Options(uint8_t bits) : bits(bits) {}
+  bool Has(int bit) const { return bits & (1u << bit); }
+  void Apply(Tessarin::Html::Tokenizer& tokenizer) const {
+    if (Has(3)) tokenizer.FollowBrowserRules(Has(4));
+    if (Has(6)) tokenizer.AllowCdata(true);
+    if (Has(7)) tokenizer.SetLastStartTag(kScript, 6);
+    if ((bits & 7) < 6) tokenizer.SetContentModel(static_cast<TextState>(bits & 7));
+  }
+  static constexpr unsigned int kScript[6] = {'s', 'c', 'r', 'i', 'p', 't'};
+  uint8_t bits;
+};
 
 constexpr unsigned int kMaxCodePoint = 0x1FFFFF;  // the largest value the decoder yields
 
@@ -45,7 +65,8 @@ void CheckBuffer(const fast_stack_t<T, N>& buffer, unsigned long inputSize) {
 // The shared recording handler with every delivery checked first.
 class CheckingHandler final : public TessarinTest::RecordingHandler {
  public:
-  CheckingHandler(bool acknowledge, unsigned long inputSize) : RecordingHandler(acknowledge), inputSize(inputSize) {}
+  CheckingHandler(bool acknowledge, unsigned long inputSize, bool switches)
+      : RecordingHandler(acknowledge), inputSize(inputSize), switches(switches) {}
 
   void OnParseError() override {
     Live();
@@ -74,6 +95,7 @@ class CheckingHandler final : public TessarinTest::RecordingHandler {
       CheckText(attribute.value.data, attribute.value.size, inputSize);
     }
     RecordingHandler::OnStartTag(name, nameLength, attributes, attributeCount, selfClosing);
+    if (switches) GetTokenizer()->SetContentModel(static_cast<TextState>(nameLength % 5));
   }
   void OnEndTag(const unsigned int* name, unsigned long nameLength) override {
     Live();
@@ -103,16 +125,19 @@ class CheckingHandler final : public TessarinTest::RecordingHandler {
   }
 
   unsigned long inputSize;
+  bool switches;
 };
 
 // Tokenizes to the end of file and returns the events. With runSteps > 0 the
 // tokenizer is driven by Run(runSteps), otherwise by Tokenize.
-std::string Tokenize(Tessarin::RawInputStream& bytes, unsigned long inputSize, unsigned long runSteps) {
+std::string Tokenize(Tessarin::RawInputStream& bytes, unsigned long inputSize, unsigned long runSteps,
+                     const Options& options) {
   Tessarin::Unicode::InputStream codePoints(bytes);
   Tessarin::Html::InputConsumer consumer(codePoints);
   Tessarin::Html::Tokenizer tokenizer(consumer);
-  CheckingHandler handler(inputSize % 2 == 0, inputSize);
+  CheckingHandler handler(inputSize % 2 == 0, inputSize, options.Has(5));
   tokenizer.SetHandler(handler);
+  options.Apply(tokenizer);
   // A state step consumes a code point or hands one to a state that does: a
   // parse that takes many more steps than that is stuck.
   const unsigned long maxCalls = 8 * inputSize + 16;
@@ -165,15 +190,19 @@ class ScratchFile {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static ScratchFile scratch;
+  if (size == 0) return 0;
+  const Options options(data[0]);
+  ++data;
+  --size;
   Tessarin::MemoryInputStream memory(data, size);
-  const std::string expected = Tokenize(memory, size, 0);
+  const std::string expected = Tokenize(memory, size, 0, options);
 
   scratch.Write(data, size);
   Tessarin::FileInputStream file(scratch.Path());
   Check(file.OpenError() == 0, "cannot open the scratch file");
-  CheckSame(expected, Tokenize(file, size, 0), "Tokenize from a file");
+  CheckSame(expected, Tokenize(file, size, 0, options), "Tokenize from a file");
 
   Tessarin::MemoryInputStream again(data, size);
-  CheckSame(expected, Tokenize(again, size, 1 + size % 5), "Run from memory");
+  CheckSame(expected, Tokenize(again, size, 1 + size % 5, options), "Run from memory");
   return 0;
 }

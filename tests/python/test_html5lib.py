@@ -1,13 +1,14 @@
 """The public html5lib tokenizer suite, run through html_parse_string.
 
-Tests start in the data state; those with another initial state or with a
-last start tag are skipped (this tokenizer has only the data state as a start).
-Each test runs with a handler that takes OnError, and its tokens and its
-(code, line, column) errors are compared with the test's; the default
-callbacks must give the same tokens and one OnParseError per error other than
-the input-stream errors. Known differences are listed, each with a reason code,
-in html5lib_differences.txt beside this file; the test fails on any other
-mismatch and on any listed entry that now matches.
+A test runs once per initial state it lists, through the keyword arguments
+initial_state and last_start_tag; the id of a run from a state other than the
+data state ends in "/" and the state's first word. Each run uses a handler that
+takes OnError, and its tokens and its (code, line, column) errors are compared
+with the test's; the default callbacks must give the same tokens and one
+OnParseError per error other than the input-stream errors. Known differences
+are listed, each with a reason code, in html5lib_differences.txt beside this
+file; the test fails on any other mismatch and on any listed entry that now
+matches.
 """
 
 from __future__ import annotations
@@ -74,12 +75,9 @@ def load_suite():
             summary["skipped: XML infoset coercion"] += len(next(iter(data.values())))
             continue
         for index, test in enumerate(data["tests"]):
-            if "Data state" not in test.get("initialStates", ["Data state"]):
-                summary["skipped: other initial state"] += 1
-            elif "lastStartTag" in test:
-                summary["skipped: last start tag"] += 1
-            else:
-                used.append((f"{path.name}:{index}", test))
+            for state in test.get("initialStates", ["Data state"]):
+                suffix = "" if state == "Data state" else "/" + state.split()[0]
+                used.append((f"{path.name}:{index}{suffix}", dict(test, initialState=state)))
     return used
 
 
@@ -105,9 +103,12 @@ def expected_tokens(test) -> list[tuple]:
     return tokens
 
 
-def run(handler: Recorder, document: str) -> tuple[list[tuple], list[tuple]]:
+def run(handler: Recorder, document: str, test) -> tuple[list[tuple], list[tuple]]:
     """The tokens, adjacent characters merged, and the errors, apart."""
-    htmltess.html_parse_string(handler, document)
+    options = {"initial_state": test["initialState"]} if test["initialState"] != "Data state" else {}
+    if "lastStartTag" in test:
+        options["last_start_tag"] = test["lastStartTag"]
+    htmltess.html_parse_string(handler, document, **options)
     events = handler.tokens()
     errors = [event[1:] for event in events if event[0] == "ParseError"]
     return merge_characters([event for event in events if event[0] != "ParseError"]), errors
@@ -126,8 +127,8 @@ def test_html5lib(test_id, test):
         # The suite assumes newline normalisation, which this tokenizer does not do.
         document = document.replace("\r\n", "\n").replace("\r", "\n")
         summary["run with CR normalised"] += 1
-    actual, errors = run(ErrorRecorder(), document)
-    plain, plain_errors = run(Recorder(), document)
+    actual, errors = run(ErrorRecorder(), document, test)
+    plain, plain_errors = run(Recorder(), document, test)
     assert plain == actual
     assert len(plain_errors) == sum(error[0] not in INPUT_STREAM_ERRORS for error in errors)
     expected_errors = [(error["code"], error["line"], error["col"]) for error in test.get("errors", [])]
