@@ -1,13 +1,9 @@
 """Real web pages give the same events from bytes, from a file and from a str."""
 
-from pathlib import Path
-
 import htmltess
 import pytest
+from inputs import PAGES
 from recording import Recorder
-
-CORPUS = Path(__file__).resolve().parents[3] / "shared" / "corpus" / "web"
-PAGES = sorted(CORPUS.glob("*.html")) if CORPUS.is_dir() else []
 
 
 def record(parse, source):
@@ -18,7 +14,6 @@ def record(parse, source):
     return recorder.events
 
 
-@pytest.mark.skipif(not PAGES, reason="corpus not present")
 @pytest.mark.parametrize("page", PAGES, ids=lambda page: page.name)
 def test_page_gives_the_same_events_from_every_source(page):
     data = page.read_bytes()

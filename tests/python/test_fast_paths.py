@@ -1,13 +1,11 @@
 """The bridge's fast paths (text runs through OnText, skipped default callbacks, recurring names) change nothing a handler sees."""
 
 import random
-from pathlib import Path
 
 import htmltess
 import pytest
+from inputs import PAGES
 from recording import Recorder, merge_characters
-
-CORPUS = Path(__file__).resolve().parents[2].parent / "shared" / "corpus" / "web"
 
 
 class TextRecorder(Recorder):
@@ -36,9 +34,8 @@ def test_text_runs_join_to_the_character_stream(draw):
     assert runs == merged
 
 
-@pytest.mark.skipif(not CORPUS.is_dir(), reason="corpus not available")
 def test_text_runs_join_to_the_character_stream_on_the_corpus():
-    for page in sorted(CORPUS.glob("*.html")):
+    for page in PAGES:
         merged, runs = char_and_text_streams(page.read_bytes())
         assert runs == merged, page.name
 
