@@ -2,10 +2,10 @@
 
 Tests start in the data state; those with another initial state or with a
 last start tag are skipped (this tokenizer has only the data state as a start).
-Known differences are listed, each with a reason code, in
-html5lib_differences.txt beside this file; the test fails on any other output
-mismatch and on any listed entry that now matches. Parse errors are compared
-by count only and reported, since error codes are not part of the interface.
+Each test must give the suite's tokens and its number of parse errors (error
+codes are not part of the interface). Known differences are listed in
+html5lib_differences.txt beside this file, each under a reason code; a listed
+test must differ exactly as its reason says, so an entry that now matches fails.
 """
 
 from __future__ import annotations
@@ -18,26 +18,38 @@ from pathlib import Path
 import htmltess
 import pytest
 from inputs import HTML5LIB
-from recording import Recorder
+from recording import Recorder, merge_characters
 
 DIFFERENCES_FILE = Path(__file__).with_name("html5lib_differences.txt")
+INPUT_STREAM_ERRORS = {
+    "control-character-in-input-stream",
+    "noncharacter-in-input-stream",
+    "surrogate-in-input-stream",
+}
+# Each reason's effect, given the suite's error codes for a test: how far it moves the number of parse
+# errors, or None when the reason is a difference in the tokens.
+EFFECTS = {
+    "BOGUS_FIRST": None,
+    "INPUT_STREAM": lambda codes: -sum(code in INPUT_STREAM_ERRORS for code in codes),
+    "NUL_IN_BOGUS": lambda codes: -1,
+    "COMMENT_END": lambda codes: 1,
+    "DOCTYPE_GT": lambda codes: 1,
+}
 
 summary: collections.Counter = collections.Counter()
 
 
 def load_differences() -> tuple[dict[str, str], dict[str, str]]:
-    """The reason codes and the listed tests, from the differences file."""
+    """The reasons with their explanations, and the reason of each listed test."""
     reasons: dict[str, str] = {}
     listed: dict[str, str] = {}
     for line in DIFFERENCES_FILE.read_text(encoding="utf-8").splitlines():
         line = line.split("#", 1)[0].strip()
-        if not line:
-            continue
         if line.startswith("reason "):
             code, _, text = line[len("reason ") :].partition(":")
             reasons[code.strip()] = text.strip()
-        else:
-            test_id, code = line.rsplit(None, 1)
+        elif line:
+            test_id, code = line.split()
             listed[test_id] = code
     return reasons, listed
 
@@ -77,36 +89,21 @@ def expected_tokens(test) -> list[tuple]:
             token = [unescape(t) if isinstance(t, str) else t for t in token]
             if token[0] == "StartTag":
                 token[2] = {unescape(k): unescape(v) for k, v in token[2].items()}
-        kind = token[0]
-        if kind == "StartTag":
+        if token[0] == "StartTag":
             tokens.append(("StartTag", token[1], token[2], len(token) > 3 and token[3]))
-        elif kind == "DOCTYPE":
+        elif token[0] == "DOCTYPE":
             tokens.append(("DOCTYPE", token[1], token[2], token[3]))
-        elif kind == "Character" and tokens and tokens[-1][0] == "Character":
-            tokens[-1] = ("Character", tokens[-1][1] + token[1])
         else:
             tokens.append(tuple(token))
-    return tokens
+    return merge_characters(tokens)
 
 
-def run(document: str) -> tuple[list[tuple], int]:
-    recorder = Recorder()
-    htmltess.html_parse_string(recorder, document)
-    events = recorder.tokens()
-    errors = events.count(("ParseError",))
-    merged: list[tuple] = []
-    for event in events:
-        if event == ("ParseError",):
-            continue
-        if event[0] == "Character" and merged and merged[-1][0] == "Character":
-            merged[-1] = ("Character", merged[-1][1] + event[1])
-        else:
-            merged.append(event)
-    return merged, errors
+def test_differences_file_uses_only_known_reasons():
+    assert set(REASONS) == set(EFFECTS) and set(LISTED.values()) <= set(REASONS)
 
 
-def test_differences_file_uses_only_its_reasons():
-    assert set(LISTED.values()) <= set(REASONS), set(LISTED.values()) - set(REASONS)
+def test_the_suite_is_there():
+    assert len(CASES) > 6000, f"the html5lib tests are missing from {HTML5LIB}"
 
 
 @pytest.mark.parametrize("test_id, test", CASES, ids=[case[0] for case in CASES])
@@ -117,31 +114,35 @@ def test_html5lib(test_id, test):
         # The suite assumes newline normalisation, which this tokenizer does not do.
         document = document.replace("\r\n", "\n").replace("\r", "\n")
         summary["run with CR normalised"] += 1
-    actual, errors = run(document)
-    if errors != len(test.get("errors", [])):
-        summary["error-count differences"] += 1
-    matches = actual == expected_tokens(test)
-    if test_id in LISTED:
-        summary[f"listed: {LISTED[test_id]}"] += 1
-        assert not matches, f"{test_id} is listed as a difference but now matches: remove it from the list"
+    recorder = Recorder()
+    htmltess.html_parse_string(recorder, document)
+    events = recorder.tokens()
+    tokens = merge_characters([event for event in events if event != ("ParseError",)])
+    errors = events.count(("ParseError",))
+    codes = [error["code"] for error in test.get("errors", [])]
+    reason = LISTED.get(test_id)
+    effect = EFFECTS[reason] if reason else (lambda codes: 0)
+    shown = f"{test['description']!r}: {document!r}"
+    if reason and effect is None:
+        assert tokens != expected_tokens(test), f"{test_id} is listed as a difference but now matches"
+        assert errors == len(codes), shown
     else:
-        assert matches, f"{test['description']!r}: {document!r}"
-        summary["output matches"] += 1
+        moved = effect(codes)
+        assert moved or not reason, f"{test_id} is listed as a difference but its errors now match"
+        assert (tokens, errors) == (expected_tokens(test), len(codes) + moved), shown
+    summary[f"listed: {reason}" if reason else "matches"] += 1
 
 
 def summary_line() -> str:
     if not summary["used"]:
         return "html5lib: suite not run"
-    skipped = ", ".join(
-        f"{k[len('skipped: ') :]} {v}" for k, v in sorted(summary.items()) if k.startswith("skipped")
-    )
-    listed = sum(v for k, v in summary.items() if k.startswith("listed"))
     by_reason = ", ".join(
         f"{k[len('listed: ') :]} {v}" for k, v in sorted(summary.items()) if k.startswith("listed")
     )
+    skipped = ", ".join(
+        f"{k[len('skipped: ') :]} {v}" for k, v in sorted(summary.items()) if k.startswith("skipped")
+    )
     return (
         f"html5lib: {summary['used']} used ({summary['run with CR normalised']} with CR normalised); "
-        f"skipped: {skipped}; {summary['output matches']} output matches; "
-        f"{listed} listed differences ({by_reason}); "
-        f"{summary['error-count differences']} error-count differences"
+        f"skipped: {skipped}; {summary['matches']} match tokens and parse errors; listed differences: {by_reason}"
     )
