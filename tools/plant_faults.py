@@ -1,0 +1,300 @@
+#!/usr/bin/env python3
+"""Plants single-line faults in html/ and stream/, one at a time, and reports which ones the tests catch.
+
+Each fault is found by a source snippet that must occur exactly once in its file (a snippet that is
+missing or ambiguous is reported, never skipped silently), so the list survives unrelated edits. For
+each fault the file is changed, build/faults is rebuilt incrementally (the module and the C++ tests),
+the C++ tests run with ctest and then the Python tests with pytest, both stopping at the first
+failure, and the file is restored. ASan and the fuzzer are not run: faults that only leak memory are
+theirs to catch and are not planted here.
+
+    tools/plant_faults.py [--only NAME ...] [--list]
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "faults"
+TIMEOUT = 600  # seconds for one suite run; a fault that makes the tests hang counts as caught
+
+# (name, file, snippet, replacement): the replacement changes one line of the snippet.
+FAULTS = [
+    # Data state, tags and the self-closing flag.
+    (
+        "nul-in-text-unreported",
+        "html/tokenizer.cpp",
+        "case kNull:\n      ParseError();\n      EmitCharToken(c);",
+        "case kNull:\n      EmitCharToken(c);",
+    ),
+    ("text-run-tail-dropped", "html/tokenizer.cpp", "if (filled) handler->OnText(block, filled);", ""),
+    (
+        "ampersand-not-a-text-stop",
+        "html/tokenizer.cpp",
+        "RunStops({'&', '<', kNull})",
+        "RunStops({'<', kNull})",
+    ),
+    ("question-mark-unreported", "html/tag_states.cpp", "case '?':\n      ParseError();", "case '?':"),
+    (
+        "end-tag-begun-as-start-tag",
+        "html/tag_states.cpp",
+        "BeginTag(ToAsciiLower(c), true);",
+        "BeginTag(ToAsciiLower(c), false);",
+    ),
+    (
+        "tag-name-not-lowered",
+        "html/tag_states.cpp",
+        "Append(tagName, ToAsciiLower(c));",
+        "Append(tagName, c);",
+    ),
+    ("self-closing-flag-lost", "html/tag_states.cpp", "selfClosing = true;", "selfClosing = false;"),
+    (
+        "acknowledgement-inverted",
+        "html/tag_states.cpp",
+        "if (!acknowledged) ParseError();",
+        "if (acknowledged) ParseError();",
+    ),
+    ("end-tag-attributes-unreported", "html/tag_states.cpp", "if (attributes.size) ParseError();", ""),
+    # Attributes.
+    (
+        "repeat-of-previous-name-missed",
+        "html/attribute_states.cpp",
+        "for (unsigned long i = 0; i < position; ++i)",
+        "for (unsigned long i = 0; i + 1 < position; ++i)",
+    ),
+    (
+        "name-index-off-by-one",
+        "html/attr_name_index.cpp",
+        "slots[slot] = position + 1;",
+        "slots[slot] = position;",
+    ),
+    (
+        "missing-value-unreported",
+        "html/attribute_states.cpp",
+        "ParseError();\n      EmitCurrentTag();",
+        "EmitCurrentTag();",
+    ),
+    ("ampersand-lost-in-value", "html/attribute_states.cpp", "if (count == 0) AppendToValue('&');", ""),
+    (
+        "missing-space-after-value-unreported",
+        "html/attribute_states.cpp",
+        "ParseError();\n      Reconsume(&Tokenizer::BeforeAttributeNameState, c);",
+        "Reconsume(&Tokenizer::BeforeAttributeNameState, c);",
+    ),
+    # Character references.
+    (
+        "delete-reported-as-plain",
+        "html/char_refs.cpp",
+        "(value >= 0x7F && value <= 0x9F)",
+        "(value >= 0x80 && value <= 0x9F)",
+    ),
+    (
+        "long-number-wraps",
+        "html/char_refs.cpp",
+        "value = std::min(value * base + DigitWorth(c), kBeyondCodePoints);",
+        "value = value * base + DigitWorth(c);",
+    ),
+    ("euro-mapped-wrong", "html/char_refs.cpp", "{0x80, 0x20AC}", "{0x80, 0x20AD}"),
+    ("hash-dropped", "html/char_refs.cpp", "Unconsume('#');", ""),
+    ("x-dropped", "html/char_refs.cpp", "Unconsume(static_cast<unsigned char>(x));", ""),
+    ("last-code-point-replaced", "html/char_refs.cpp", "value > kMaxCodePoint)", "value >= kMaxCodePoint)"),
+    (
+        "equals-sign-resolves-in-value",
+        "html/named_char_ref_lookup.cpp",
+        "(next == '=' || IsAsciiAlphanumeric(next))",
+        "IsAsciiAlphanumeric(next)",
+    ),
+    (
+        "unknown-name-unreported",
+        "html/named_char_ref_lookup.cpp",
+        "if (CheckAlphaNumStart()) tokenizer.ParseError();",
+        "CheckAlphaNumStart();",
+    ),
+    (
+        "lone-semicolon-reported",
+        "html/named_char_ref_lookup.cpp",
+        "return run && end == ';';",
+        "return end == ';';",
+    ),
+    (
+        "longest-short-name-missed",
+        "html/named_char_ref_lookup.cpp",
+        "std::min(length, index.longestWithoutSemicolon) + 1;",
+        "std::min(length, index.longestWithoutSemicolon);",
+    ),
+    # Comments.
+    (
+        "third-dash-lost",
+        "html/comment_states.cpp",
+        "case '-':\n      ParseError();\n      Append(commentData, '-');",
+        "case '-':\n      ParseError();",
+    ),
+    (
+        "abrupt-comment-unreported",
+        "html/comment_states.cpp",
+        "SwitchTo(&Tokenizer::CommentEndState);\n      break;\n    case '>':\n      ParseError();",
+        "SwitchTo(&Tokenizer::CommentEndState);\n      break;\n    case '>':",
+    ),
+    (
+        "bang-lost-after-dashes",
+        "html/comment_states.cpp",
+        'AppendToComment("--!");',
+        'AppendToComment("--");',
+    ),
+    (
+        "nul-kept-in-bogus-comment",
+        "html/comment_states.cpp",
+        "case kNull:\n        Append(commentData, kReplacement);",
+        "case kNull:\n        Append(commentData, c);",
+    ),
+    # DOCTYPEs.
+    (
+        "doctype-space-skips-name-state",
+        "html/doctype_states.cpp",
+        "case ' ':\n      SwitchTo(&Tokenizer::BeforeDoctypeNameState);",
+        "case ' ':\n      SwitchTo(&Tokenizer::DoctypeNameState);",
+    ),
+    (
+        "system-id-stays-missing",
+        "html/doctype_states.cpp",
+        "doctypeFlags &= ~kSystemIdMissing;",
+        "doctypeFlags &= ~kPublicIdMissing;",
+    ),
+    (
+        "system-id-opened-as-public",
+        "html/doctype_states.cpp",
+        "ParseError();\n      OpenIdentifier(systemIdentifier, systemIdentifier.doubleQuoted);",
+        "ParseError();\n      OpenIdentifier(publicIdentifier, publicIdentifier.doubleQuoted);",
+    ),
+    (
+        "stale-system-id",
+        "html/doctype_states.cpp",
+        "  systemId.Init();\n  doctypeFlags =",
+        "  doctypeFlags =",
+    ),
+    # Token storage.
+    (
+        "last-inline-element-lost",
+        "html/fast_stack.h",
+        "static_cast<const void*>(local), N * sizeof(T));",
+        "static_cast<const void*>(local), (N - 1) * sizeof(T));",
+    ),
+    (
+        "failed-append-continues",
+        "html/tokenizer.h",
+        "if (buffer.Push(cp)) return true;\n    outOfMemory = true;",
+        "if (buffer.Push(cp)) return true;",
+    ),
+    # Streams.
+    (
+        "three-byte-sequence-short",
+        "stream/unicode_stream.h",
+        "if ((b0 & 0xF0) == 0xE0) return 3;",
+        "if ((b0 & 0xF0) == 0xE0) return 2;",
+    ),
+    ("four-byte-shift-wrong", "stream/unicode_stream.h", "((b[0] & 0x07u) << 18)", "((b[0] & 0x07u) << 16)"),
+    (
+        "fast-decode-near-the-end",
+        "stream/unicode_stream.h",
+        "if (*w.limit - at >= 4) {",
+        "if (*w.limit - at >= 3) {",
+    ),
+    (
+        "continuation-byte-kept",
+        "html/consumer.h",
+        "if (at < *w.limit && w.bytes[at] < 0x80) {\n        *w.position",
+        "if (at < *w.limit && w.bytes[at] <= 0x80) {\n        *w.position",
+    ),
+    ("overlong-stop-ignored", "html/consumer.h", "if (cp < 0x80 && stops.byte[cp]) break;", ""),
+    (
+        "refill-forgets-consumed-bytes",
+        "stream/file_stream.cpp",
+        "bufferStart += static_cast<int64_t>(bufferPos);",
+        "",
+    ),
+]
+
+
+def run(command, **kwargs) -> bool:
+    """Runs a command in a process group of its own; False if it fails or outlasts TIMEOUT."""
+    with subprocess.Popen(command, cwd=ROOT, start_new_session=True, **kwargs) as process:
+        try:
+            return process.wait(TIMEOUT) == 0
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            return False
+
+
+def build() -> bool:
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    if not (BUILD / "CMakeCache.txt").exists():
+        configure = ["cmake", "-S", ".", "-B", str(BUILD), "-DHTMLTESS_BUILD_TESTS=ON"]
+        if not run([*configure, f"-DPython_EXECUTABLE={sys.executable}"], **quiet):
+            return False
+    return run(["cmake", "--build", str(BUILD), "-j2"], **quiet)
+
+
+def first_failing_suite() -> str | None:
+    """'ctest' or 'pytest' for the first suite that fails, None when both pass."""
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    if not run(["ctest", "--test-dir", str(BUILD), "--stop-on-failure", "-j2", "--timeout", "300"], **quiet):
+        return "ctest"
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join([str(BUILD), str(ROOT / "python")])}
+    if not run([sys.executable, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider"], env=env, **quiet):
+        return "pytest"
+    return None
+
+
+def plant(name, file, snippet, replacement) -> str:
+    path = ROOT / file
+    original = path.read_text(encoding="utf-8")
+    found = original.count(snippet)
+    if found != 1:
+        return f"NOT PLANTED: snippet found {found} times in {file}"
+    try:
+        path.write_text(original.replace(snippet, replacement), encoding="utf-8")
+        if not build():
+            return "NOT PLANTED: does not build"
+        suite = first_failing_suite()
+        return f"caught by {suite}" if suite else "MISSED"
+    finally:
+        path.write_text(original, encoding="utf-8")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--only", nargs="+", metavar="NAME", help="plant only these faults")
+    parser.add_argument(
+        "--list", action="store_true", help="list the faults, each with its snippet's count, and exit"
+    )
+    args = parser.parse_args()
+    faults = [fault for fault in FAULTS if not args.only or fault[0] in args.only]
+    if args.list:
+        for name, file, snippet, _ in faults:
+            print(f"{name:40} {file:32} found {(ROOT / file).read_text(encoding='utf-8').count(snippet)}")
+        return 0
+    if not build() or first_failing_suite():
+        print("the tests fail without any fault planted", file=sys.stderr)
+        return 1
+    results = []
+    for fault in faults:
+        start = time.monotonic()
+        results.append(plant(*fault))
+        print(f"{fault[0]:40} {results[-1]} ({time.monotonic() - start:.0f} s)", flush=True)
+    build()  # leaves build/faults matching the sources again
+    caught = sum(result.startswith("caught") for result in results)
+    planted = sum(not result.startswith("NOT PLANTED") for result in results)
+    print(f"caught {caught} of {planted} planted faults ({len(results) - planted} not planted)")
+    return 0 if caught == planted == len(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
