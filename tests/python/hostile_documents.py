@@ -1,6 +1,7 @@
 """Hostile documents, each built at a chosen size n with the counts it must produce.
 
-Shared by tests/python/test_hostile.py (modest n) and tools/hostile.py (large n).
+Shared by tests/python/test_hostile.py (modest n) and tools/hostile.py (large n), which also tries every
+byte after each of the STATE_PREFIXES.
 """
 
 

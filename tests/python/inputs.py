@@ -6,7 +6,8 @@ from pathlib import Path
 TESTS = Path(__file__).resolve().parents[1]
 HTML5LIB = TESTS / "html5lib-tests" / "tokenizer"
 EXTRA_CORPUS = TESTS.parents[1] / "shared" / "corpus" / "web"
-PAGES = sorted(TESTS.glob("corpus/*.html")) + sorted(EXTRA_CORPUS.glob("*.html"))
+VENDORED_PAGES = sorted(TESTS.glob("corpus/*.html"))
+PAGES = VENDORED_PAGES + sorted(EXTRA_CORPUS.glob("*.html"))
 
 
 def corpus_line() -> str:
