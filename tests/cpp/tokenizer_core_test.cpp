@@ -1,5 +1,5 @@
-// The drivers: Run's fast paths, the file stream's window and text blocks must
-// change nothing in the events; the acknowledgement of self-closing tags.
+// The drivers: Run's fast paths and the file stream's window must change
+// nothing in the events; the acknowledgement of self-closing tags.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -66,22 +66,6 @@ TEST(Run, OverAFileGivesTheSameEventsAsTokenizeOverMemory) {
       }
     }
   }
-}
-
-// A handler that takes runs of text as blocks sees, joined, exactly the
-// characters a handler taking them one by one sees, in the same places.
-TEST(Run, HandsTextToOnTextInBlocks) {
-  struct BlockRecorder : RecordingHandler {
-    int blocks = 0;
-    void OnText(const unsigned int* text, unsigned long length) override {
-      ++blocks;
-      for (unsigned long i = 0; i < length; ++i) OnChar(text[i]);
-    }
-  };
-  const std::string input = "a&amp;b<p>" + std::string(1000, 'x') + "\xC3\xA9<!--c-->\0z"s;
-  Pipeline<BlockRecorder> p(input);
-  EXPECT_EQ(p.Events(1 << 20), Tokenize(input));
-  EXPECT_GT(p.handler.blocks, 4);
 }
 
 // Acknowledges only the start tags that are not self-closing.

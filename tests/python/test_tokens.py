@@ -16,8 +16,8 @@ def C(text):
     return ("Character", text)
 
 
-def start(name, attributes=None, self_closing=False):
-    return ("StartTag", name, attributes or {}, self_closing)
+def start(name, attributes=None):
+    return ("StartTag", name, attributes or {}, False)
 
 
 def doctype(name, public_id=None, system_id=None):
