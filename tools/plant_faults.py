@@ -258,6 +258,70 @@ FAULTS = [
         "Peek(void* buf, unsigned long n) {\n  size_t k = n;",
     ),
     ("seek-keeps-stale-fill", "stream/file_stream.cpp", "bufferPos = bufferFill = 0;", "bufferPos = 0;"),
+    # CR taken for whitespace, which only inputs with CR left in show.
+    (
+        "cr-skipped-before-value",
+        "html/attribute_states.cpp",
+        "BeforeAttributeValueState() {\n  unsigned int c = consumer.Consume();\n  switch (c) {\n",
+        "BeforeAttributeValueState() {\n  unsigned int c = consumer.Consume();\n  switch (c) {\n    case '\\r':\n",
+    ),
+    (
+        "cr-skipped-after-public-id",
+        "html/doctype_states.cpp",
+        "AfterDoctypePublicIdentifierState() {\n  unsigned int c = consumer.Consume();\n  switch (c) {\n",
+        "AfterDoctypePublicIdentifierState() {\n  unsigned int c = consumer.Consume();\n  switch (c) {\n    case '\\r':\n",
+    ),
+    (
+        "cr-skipped-before-doctype-name",
+        "html/doctype_states.cpp",
+        "BeforeDoctypeNameState() {\n  unsigned int c = consumer.Consume();\n  switch (c) {\n",
+        "BeforeDoctypeNameState() {\n  unsigned int c = consumer.Consume();\n  switch (c) {\n    case '\\r':\n",
+    ),
+    # Ranges, tables and stop sets.
+    (
+        "plane-end-unreported",
+        "html/char_refs.cpp",
+        "(value & 0xFFFE) == 0xFFFE;",
+        "(value & 0xFFFF) == 0xFFFE;",
+    ),
+    ("noncharacter-range-short", "html/char_refs.cpp", "value <= 0xFDEF)", "value <= 0xFDEE)"),
+    (
+        "f8-leads-a-sequence",
+        "stream/unicode_stream.h",
+        "if ((b0 & 0xF8) == 0xF0) return 4;",
+        "if ((b0 & 0xF0) == 0xF0) return 4;",
+    ),
+    (
+        "backtick-not-an-unquoted-stop",
+        "html/tokenizer.cpp",
+        "'\"', '\\'', '<', '=', '`'});",
+        "'\"', '\\'', '<', '='});",
+    ),
+    # Token storage shared between tokens and moved as it grows.
+    (
+        "attributes-not-rebased",
+        "html/fast_stack.h",
+        "for (unsigned long i = 0; i < size; ++i) RebaseElement(data[i]);",
+        "",
+    ),
+    (
+        "dropped-attribute-reported",
+        "html/tag_states.cpp",
+        "    attributes.Back().Free();\n    --attributes.size;",
+        "    attributes.Back().Free();",
+    ),
+    (
+        "system-id-present-by-default",
+        "html/doctype_states.cpp",
+        "doctypeFlags = kNameMissing | kPublicIdMissing | kSystemIdMissing;",
+        "doctypeFlags = kNameMissing | kPublicIdMissing;",
+    ),
+    (
+        "end-of-input-in-bogus-comment",
+        "html/comment_states.cpp",
+        "if (bogusCommentChar != kEof) Append(",
+        "Append(",
+    ),
 ]
 
 
