@@ -292,6 +292,12 @@ FAULTS = [
         "if ((b0 & 0xF0) == 0xF0) return 4;",
     ),
     (
+        "quote-not-an-attribute-name-stop",
+        "html/tokenizer.cpp",
+        "kNull, '\"', '\\'', '<'});",
+        "kNull, '\"', '<'});",
+    ),
+    (
         "backtick-not-an-unquoted-stop",
         "html/tokenizer.cpp",
         "'\"', '\\'', '<', '=', '`'});",
