@@ -51,15 +51,15 @@ TEST(Run, GivesTheSameEventsAsTokenize) {
 }
 
 // The file stream's window ends at its buffer's end: each tail crosses it, cut
-// at every offset, in every state with a fast path, and the events must be
+// at many offsets, in every state with a fast path, and the events must be
 // those from memory. The tails hold sequences of every length, references cut
-// by the boundary, and runs after "&" longer than the buffer.
+// by the boundary, and runs after "&" longer than the window or the look-ahead.
 TEST(Run, OverAFileGivesTheSameEventsAsTokenizeOverMemory) {
-  const std::string run(FileInputStream::kBufferSize + 100, 'z');
-  const std::string unit = "x\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
-  for (const std::string& tail : {unit + unit, "&notin;&amp"s, "&" + run + ";&amp;", "&" + run + "\xC3\xA9;"}) {
+  const std::string unit = "x\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", run(FileInputStream::kBufferSize + 100, 'z');
+  for (const std::string& tail : {unit + unit, "&notin;&amp"s, "&;&" + std::string(40, 'z') + ";&amp;",
+                                  "&" + run + ";&amp;", "&" + run + "\xC3\xA9;"}) {
     for (const std::string start : {"", "<a", "<a b", "<a b=\"", "<a b='", "<a b=", "<!--"}) {
-      for (size_t cut = 1; cut <= unit.size() + 1; ++cut) {
+      for (size_t cut : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 41, 42, 43}) {
         const std::string input = start + std::string(FileInputStream::kBufferSize - start.size() - cut, 'x') + tail;
         EXPECT_EQ(Pipeline<>(input, Source::File).Events(1 << 20), Tokenize(input))
             << start << tail.substr(0, 9) << cut;
