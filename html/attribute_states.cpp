@@ -63,6 +63,7 @@ bool Tokenizer::RepeatsKeptName(unsigned long position) {
   return false;
 }
 
+// Before attribute name state.
 void Tokenizer::BeforeAttributeNameState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -91,6 +92,7 @@ void Tokenizer::BeforeAttributeNameState() {
       SwitchTo(&Tokenizer::AttributeNameState);
       break;
     case kEof:
+      ParseError();
       DropTagAtEof();
       break;
     default:
@@ -100,6 +102,7 @@ void Tokenizer::BeforeAttributeNameState() {
   }
 }
 
+// Attribute name state.
 void Tokenizer::AttributeNameState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -107,21 +110,20 @@ void Tokenizer::AttributeNameState() {
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::AfterAttributeNameState);
       LeaveAttributeName();
+      SwitchTo(&Tokenizer::AfterAttributeNameState);
       break;
     case '/':
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
       LeaveAttributeName();
+      SwitchTo(&Tokenizer::SelfClosingStartTagState);
       break;
     case '=':
-      SwitchTo(&Tokenizer::BeforeAttributeValueState);
       LeaveAttributeName();
+      SwitchTo(&Tokenizer::BeforeAttributeValueState);
       break;
     case '>':
-      SwitchTo(&Tokenizer::DataState);
       LeaveAttributeName();
-      EmitTagToken();
+      EmitCurrentTag();
       break;
     case kNull:
       ParseError();
@@ -136,10 +138,8 @@ void Tokenizer::AttributeNameState() {
     case kEof:
       // The end-of-input error comes before the repeated name's.
       ParseError();
-      SwitchTo(&Tokenizer::DataState);
       LeaveAttributeName();
-      ReleaseToken();
-      consumer.Unconsume(c);
+      DropTagAtEof();
       break;
     default:
       AppendToName(ToAsciiLower(c));
@@ -147,6 +147,13 @@ void Tokenizer::AttributeNameState() {
   }
 }
 
+// Its fast path: the code points without a row of their own are appended, A to Z lowered.
+constexpr run_stops_t kAttributeNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '=', '>', kNull, '"', '\'', '<'});
+unsigned long Tokenizer::AttributeNameRun(unsigned long budget) {
+  return AppendRun<true>(attributes.Back().name, kAttributeNameStops, budget);
+}
+
+// After attribute name state.
 void Tokenizer::AfterAttributeNameState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -177,6 +184,7 @@ void Tokenizer::AfterAttributeNameState() {
       SwitchTo(&Tokenizer::AttributeNameState);
       break;
     case kEof:
+      ParseError();
       DropTagAtEof();
       break;
     default:
@@ -186,6 +194,7 @@ void Tokenizer::AfterAttributeNameState() {
   }
 }
 
+// Before attribute value state.
 void Tokenizer::BeforeAttributeValueState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -220,6 +229,7 @@ void Tokenizer::BeforeAttributeValueState() {
       SwitchTo(&Tokenizer::AttributeValueUnquotedState);
       break;
     case kEof:
+      ParseError();
       DropTagAtEof();
       break;
     default:
@@ -229,6 +239,7 @@ void Tokenizer::BeforeAttributeValueState() {
   }
 }
 
+// Attribute value (double-quoted) and attribute value (single-quoted) states.
 // The two quoted value states differ only in their quote, which closes the
 // value and is the additional allowed character of a reference in it.
 template <unsigned int Quote>
@@ -248,6 +259,7 @@ void Tokenizer::QuotedAttributeValue(State self) {
       AppendToValue(kReplacement);
       break;
     case kEof:
+      ParseError();
       DropTagAtEof();
       break;
     default:
@@ -256,14 +268,29 @@ void Tokenizer::QuotedAttributeValue(State self) {
   }
 }
 
+// Their fast path: the code points without a row of their own are appended.
+template <unsigned int Quote>
+constexpr run_stops_t kQuotedValueStops = RunStops({Quote, '&', kNull});
+
+// Attribute value (double-quoted) state.
 void Tokenizer::AttributeValueDoubleQuotedState() {
   QuotedAttributeValue<'"'>(&Tokenizer::AttributeValueDoubleQuotedState);
 }
 
+unsigned long Tokenizer::AttributeValueDoubleQuotedRun(unsigned long budget) {
+  return AppendValueRun(kQuotedValueStops<'"'>, budget);
+}
+
+// Attribute value (single-quoted) state.
 void Tokenizer::AttributeValueSingleQuotedState() {
   QuotedAttributeValue<'\''>(&Tokenizer::AttributeValueSingleQuotedState);
 }
 
+unsigned long Tokenizer::AttributeValueSingleQuotedRun(unsigned long budget) {
+  return AppendValueRun(kQuotedValueStops<'\''>, budget);
+}
+
+// Attribute value (unquoted) state.
 void Tokenizer::AttributeValueUnquotedState() {
   returnState = &Tokenizer::AttributeValueUnquotedState;
   unsigned int c = consumer.Consume();
@@ -294,6 +321,7 @@ void Tokenizer::AttributeValueUnquotedState() {
       AppendToValue(c);
       break;
     case kEof:
+      ParseError();
       DropTagAtEof();
       break;
     default:
@@ -302,6 +330,14 @@ void Tokenizer::AttributeValueUnquotedState() {
   }
 }
 
+// Its fast path: the code points without a row of their own are appended.
+constexpr run_stops_t kUnquotedValueStops =
+    RunStops({'\t', '\n', '\f', ' ', '&', '>', kNull, '"', '\'', '<', '=', '`'});
+unsigned long Tokenizer::AttributeValueUnquotedRun(unsigned long budget) {
+  return AppendValueRun(kUnquotedValueStops, budget);
+}
+
+// After attribute value (quoted) state.
 void Tokenizer::AfterAttributeValueQuotedState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -318,6 +354,7 @@ void Tokenizer::AfterAttributeValueQuotedState() {
       EmitCurrentTag();
       break;
     case kEof:
+      ParseError();
       DropTagAtEof();
       break;
     default:
@@ -327,6 +364,7 @@ void Tokenizer::AfterAttributeValueQuotedState() {
   }
 }
 
+// Character reference state, entered from an attribute value state.
 void Tokenizer::CharacterReferenceInAttributeValueState() {
   unsigned int out[2];
   size_t count = consumer.ConsumeCharRef(*this, &additionalAllowedChar, true, out);

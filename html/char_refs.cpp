@@ -69,6 +69,7 @@ const InputConsumer::num_ref_t InputConsumer::mappedCharsByRef[34] = {
     {0x9A, 0x0161}, {0x9B, 0x203A}, {0x9C, 0x0153}, {0x9D, 0x009D}, {0x9E, 0x017E}, {0x9F, 0x0178},
 };
 
+// Character reference state, entered from the data state.
 void Tokenizer::CharacterReferenceInDataState() {
   SwitchTo(&Tokenizer::DataState);
   unsigned int out[2];

@@ -19,9 +19,8 @@ void Tokenizer::EmitComment() {
 }
 
 void Tokenizer::EmitCommentAtEof() {
-  ParseError();
-  EmitCommentToken();
   ReconsumeEofInData();
+  EmitCommentToken();
 }
 
 void Tokenizer::AppendToComment(const char* text) {
@@ -39,6 +38,7 @@ void Tokenizer::EmitCommentToken() {
   ReleaseToken();
 }
 
+// Markup declaration open state.
 void Tokenizer::MarkupDeclarationOpenState() {
   // Case folding never yields "-", so the keyword look-ahead matches "--" exactly.
   if (ConsumeKeyword(_hmhm)) {
@@ -53,6 +53,7 @@ void Tokenizer::MarkupDeclarationOpenState() {
   }
 }
 
+// Comment start state.
 void Tokenizer::CommentStartState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -68,6 +69,7 @@ void Tokenizer::CommentStartState() {
       ContinueComment("", kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -76,6 +78,7 @@ void Tokenizer::CommentStartState() {
   }
 }
 
+// Comment start dash state.
 void Tokenizer::CommentStartDashState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -91,6 +94,7 @@ void Tokenizer::CommentStartDashState() {
       ContinueComment("-", kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -99,6 +103,7 @@ void Tokenizer::CommentStartDashState() {
   }
 }
 
+// Comment state.
 void Tokenizer::CommentState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -110,6 +115,7 @@ void Tokenizer::CommentState() {
       Append(commentData, kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -118,6 +124,13 @@ void Tokenizer::CommentState() {
   }
 }
 
+// Its fast path: the code points without a row of their own are appended.
+constexpr run_stops_t kCommentStops = RunStops({'-', kNull});
+unsigned long Tokenizer::CommentRun(unsigned long budget) {
+  return AppendRun<false>(commentData, kCommentStops, budget);
+}
+
+// Comment end dash state.
 void Tokenizer::CommentEndDashState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -129,6 +142,7 @@ void Tokenizer::CommentEndDashState() {
       ContinueComment("-", kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -137,6 +151,7 @@ void Tokenizer::CommentEndDashState() {
   }
 }
 
+// Comment end state.
 void Tokenizer::CommentEndState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -156,6 +171,7 @@ void Tokenizer::CommentEndState() {
       Append(commentData, '-');
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -165,6 +181,7 @@ void Tokenizer::CommentEndState() {
   }
 }
 
+// Comment end bang state.
 void Tokenizer::CommentEndBangState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -180,6 +197,7 @@ void Tokenizer::CommentEndBangState() {
       ContinueComment("--!", kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitCommentAtEof();
       break;
     default:
@@ -188,6 +206,7 @@ void Tokenizer::CommentEndBangState() {
   }
 }
 
+// Bogus comment state.
 // The whole bogus comment in one step: the loop saves a dispatch per code
 // point. The state that switched here already reported the parse error, and
 // bogusCommentChar (even ">") opens the text unless it is the end of input.
@@ -205,8 +224,7 @@ void Tokenizer::BogusCommentState() {
         Append(commentData, kReplacement);
         break;
       case kEof:
-        EmitCommentToken();
-        ReconsumeEofInData();
+        EmitCommentAtEof();
         return;
       default:
         Append(commentData, c);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <initializer_list>
 
 #include "html/code_points.h"
 #include "stream/unicode_stream.h"
@@ -11,30 +10,6 @@ namespace Tessarin {
 namespace Html {
 
 class Tokenizer;
-
-// One row of the named character reference table.
-struct named_ref_t {
-  const char* name;  // without the leading "&"; with its ";" where it has one
-  unsigned char count;
-  unsigned int codePoints[3];
-};
-
-extern const named_ref_t mappedCharsByNamedRef[];
-size_t CountNamedCharRef();
-
-// The bytes at which a run in ConsumeRun leaves its ASCII loop: the ASCII code
-// points that a state handles otherwise than the bulk of its input, which end
-// the run, and every byte above ASCII, which begins a sequence to decode.
-struct run_stops_t {
-  bool byte[0x100];
-};
-
-constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
-  run_stops_t set{};
-  for (unsigned int b = 0x80; b < 0x100; ++b) set.byte[b] = true;
-  for (unsigned int c : stops) set.byte[c] = true;
-  return set;
-}
 
 // The code-point stream through which the tokenizer reads: one code point at a
 // time, with push-back and block look-ahead, plus the resolution of character
@@ -48,42 +23,33 @@ class InputConsumer : public Unicode::InputStream {
   using Unicode::InputStream::Peek;
   using Unicode::InputStream::Push;
   using Unicode::InputStream::Skip;
-  // Skips n code points; ASCII with nothing pending is skipped in the byte window.
+  // Skips n code points; ASCII in the window is skipped there.
   size_t Skip(unsigned long n) override {
-    if (pending.empty()) {
-      const RawInputStream::window_t& w = raw.Window();
-      size_t at = *w.position;
-      if (n <= *w.limit - at && std::all_of(w.bytes + at, w.bytes + at + n, [](unsigned char b) { return b < 0x80; })) {
-        *w.position = at + n;
-        return n;
-      }
+    const ascii_window_t ahead = AsciiWindow();
+    if (n <= ahead.size && std::all_of(ahead.bytes, ahead.bytes + n, [](unsigned char b) { return b < 0x80; })) {
+      Advance(n);
+      return n;
     }
     return Unicode::InputStream::Skip(n);
   }
 
-  // The next code point, or kEof when the input is exhausted. ASCII with
-  // nothing pending is the hot case and is read straight from the byte window.
+  // The next code point, or kEof when the input is exhausted. ASCII in the
+  // window is the hot case and is read there.
   unsigned int Consume() {
-    if (pending.empty()) {
-      const RawInputStream::window_t& w = raw.Window();
-      size_t at = *w.position;
-      if (at < *w.limit && w.bytes[at] < 0x80) {
-        *w.position = at + 1;
-        return w.bytes[at];
-      }
+    const ascii_window_t ahead = AsciiWindow();
+    if (ahead.size && ahead.bytes[0] < 0x80) {
+      Advance(1);
+      return ahead.bytes[0];
     }
     return ConsumeAny();
   }
-  // The next code point, without consuming it; false at the end. ASCII with
-  // nothing pending is read straight from the byte window and stays there.
+  // The next code point, without consuming it; false at the end. ASCII in the
+  // window is read there and stays there.
   bool Peek(unsigned int& cp) {
-    if (pending.empty()) {
-      const RawInputStream::window_t& w = raw.Window();
-      size_t at = *w.position;
-      if (at < *w.limit && w.bytes[at] < 0x80) {
-        cp = w.bytes[at];
-        return true;
-      }
+    const ascii_window_t ahead = AsciiWindow();
+    if (ahead.size && ahead.bytes[0] < 0x80) {
+      cp = ahead.bytes[0];
+      return true;
     }
     return Unicode::InputStream::Peek(cp);
   }
@@ -91,46 +57,6 @@ class InputConsumer : public Unicode::InputStream {
   bool Unconsume(unsigned int cp) {
     pending.push_front(cp);
     return true;
-  }
-
-  // Fast path for runs of code points that a state handles alike, with the
-  // same results as consuming them one at a time: while nothing is pending,
-  // consumes up to `budget` code points that are not among `stops`, handing
-  // each to sink, and returns how many it consumed. It stops early where sink
-  // returns false, at the end of the byte window and before a sequence that
-  // the window does not hold whole; whatever it stops at stays unread. The
-  // read position is stored once, when the run ends: sink must not read input.
-  template <typename Sink>
-  unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
-    if (!pending.empty()) return 0;
-    const RawInputStream::window_t& w = raw.Window();
-    const unsigned char* bytes = w.bytes;
-    size_t at = *w.position;
-    const size_t limit = *w.limit;
-    unsigned long taken = 0;
-    bool more = true;
-    while (more && taken < budget && at < limit) {
-      // ASCII is a byte a code point, so a bound in bytes bounds the count.
-      const size_t from = at;
-      const size_t end = at + std::min<size_t>(budget - taken, limit - at);
-      while (at < end && !stops.byte[bytes[at]]) {
-        if (!sink(bytes[at++])) {
-          more = false;
-          break;
-        }
-      }
-      taken += at - from;
-      if (!more || at == end || bytes[at] < 0x80 || limit - at < 4) break;
-      unsigned length = SequenceLength(bytes[at]);
-      unsigned int cp = Decode(bytes + at, length);
-      // An overlong form can decode to a stop ("<", "&", NUL, ...).
-      if (cp < 0x80 && stops.byte[cp]) break;
-      at += length;
-      ++taken;
-      more = sink(cp);
-    }
-    *w.position = at;
-    return taken;
   }
 
   // Consume for every case: pending code points, sequences, the end.

@@ -54,9 +54,8 @@ void Tokenizer::EmitDoctype() {
 }
 
 void Tokenizer::EmitDoctypeAtEof() {
-  ParseError();
-  EmitDoctypeToken();
   ReconsumeEofInData();
+  EmitDoctypeToken();
 }
 
 void Tokenizer::EmitDoctypeToken() {
@@ -68,6 +67,7 @@ void Tokenizer::EmitDoctypeToken() {
   ReleaseToken();
 }
 
+// DOCTYPE state.
 void Tokenizer::DoctypeState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -78,6 +78,7 @@ void Tokenizer::DoctypeState() {
       SwitchTo(&Tokenizer::BeforeDoctypeNameState);
       break;
     case kEof:
+      ParseError();
       BeginNamelessDoctype();
       EmitDoctypeAtEof();
       break;
@@ -88,6 +89,7 @@ void Tokenizer::DoctypeState() {
   }
 }
 
+// Before DOCTYPE name state.
 void Tokenizer::BeforeDoctypeNameState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -107,6 +109,7 @@ void Tokenizer::BeforeDoctypeNameState() {
       EmitDoctype();
       break;
     case kEof:
+      ParseError();
       BeginNamelessDoctype();
       EmitDoctypeAtEof();
       break;
@@ -117,6 +120,7 @@ void Tokenizer::BeforeDoctypeNameState() {
   }
 }
 
+// DOCTYPE name state.
 void Tokenizer::DoctypeNameState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -134,6 +138,7 @@ void Tokenizer::DoctypeNameState() {
       Append(doctypeName, kReplacement);
       break;
     case kEof:
+      ParseError();
       EmitDoctypeAtEof();
       break;
     default:  // A to Z are lowered, anything else is kept
@@ -142,6 +147,7 @@ void Tokenizer::DoctypeNameState() {
   }
 }
 
+// After DOCTYPE name state.
 void Tokenizer::AfterDoctypeNameState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -154,17 +160,15 @@ void Tokenizer::AfterDoctypeNameState() {
       EmitDoctype();
       break;
     case kEof:
+      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
-      // The keyword starts with the code point just read: look ahead from it.
-      consumer.Push(c);
-      if (ConsumeKeyword(_public)) {
+      if (ContinuesKeyword(c, _public)) {
         SwitchTo(&Tokenizer::AfterDoctypePublicKeywordState);
-      } else if (ConsumeKeyword(_system)) {
+      } else if (ContinuesKeyword(c, _system)) {
         SwitchTo(&Tokenizer::AfterDoctypeSystemKeywordState);
       } else {
-        consumer.Skip(1);
         ParseError();
         SwitchTo(&Tokenizer::BogusDoctypeState);
       }
@@ -200,6 +204,7 @@ void Tokenizer::OpenIdentifier(const doctype_identifier_t& identifier, State quo
   SwitchTo(quoted);
 }
 
+// After DOCTYPE public keyword and after DOCTYPE system keyword states.
 void Tokenizer::AfterDoctypeKeyword(const doctype_identifier_t& identifier) {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -222,6 +227,7 @@ void Tokenizer::AfterDoctypeKeyword(const doctype_identifier_t& identifier) {
       EmitDoctype();
       break;
     case kEof:
+      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -231,6 +237,7 @@ void Tokenizer::AfterDoctypeKeyword(const doctype_identifier_t& identifier) {
   }
 }
 
+// Before DOCTYPE public identifier and before DOCTYPE system identifier states.
 void Tokenizer::BeforeDoctypeIdentifier(const doctype_identifier_t& identifier) {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -250,6 +257,7 @@ void Tokenizer::BeforeDoctypeIdentifier(const doctype_identifier_t& identifier) 
       EmitDoctype();
       break;
     case kEof:
+      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -259,6 +267,7 @@ void Tokenizer::BeforeDoctypeIdentifier(const doctype_identifier_t& identifier) 
   }
 }
 
+// DOCTYPE public and system identifier (double-quoted) and (single-quoted) states.
 template <unsigned int Quote, typename Buffer>
 void Tokenizer::QuotedDoctypeIdentifier(Buffer& identifier, State after) {
   unsigned int c = consumer.Consume();
@@ -275,6 +284,7 @@ void Tokenizer::QuotedDoctypeIdentifier(Buffer& identifier, State after) {
       EmitDoctype();
       break;
     case kEof:
+      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -283,18 +293,23 @@ void Tokenizer::QuotedDoctypeIdentifier(Buffer& identifier, State after) {
   }
 }
 
+// After DOCTYPE public keyword state.
 void Tokenizer::AfterDoctypePublicKeywordState() { AfterDoctypeKeyword(publicIdentifier); }
 
+// Before DOCTYPE public identifier state.
 void Tokenizer::BeforeDoctypePublicIdentifierState() { BeforeDoctypeIdentifier(publicIdentifier); }
 
+// DOCTYPE public identifier (double-quoted) state.
 void Tokenizer::DoctypePublicIdentifierDoubleQuotedState() {
   QuotedDoctypeIdentifier<'"'>(publicId, &Tokenizer::AfterDoctypePublicIdentifierState);
 }
 
+// DOCTYPE public identifier (single-quoted) state.
 void Tokenizer::DoctypePublicIdentifierSingleQuotedState() {
   QuotedDoctypeIdentifier<'\''>(publicId, &Tokenizer::AfterDoctypePublicIdentifierState);
 }
 
+// After DOCTYPE public identifier state.
 void Tokenizer::AfterDoctypePublicIdentifierState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -316,6 +331,7 @@ void Tokenizer::AfterDoctypePublicIdentifierState() {
       OpenIdentifier(systemIdentifier, systemIdentifier.singleQuoted);
       break;
     case kEof:
+      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -325,6 +341,7 @@ void Tokenizer::AfterDoctypePublicIdentifierState() {
   }
 }
 
+// Between DOCTYPE public and system identifiers state.
 void Tokenizer::BetweenDoctypePublicAndSystemIdentifiersState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -343,6 +360,7 @@ void Tokenizer::BetweenDoctypePublicAndSystemIdentifiersState() {
       OpenIdentifier(systemIdentifier, systemIdentifier.singleQuoted);
       break;
     case kEof:
+      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -352,18 +370,23 @@ void Tokenizer::BetweenDoctypePublicAndSystemIdentifiersState() {
   }
 }
 
+// After DOCTYPE system keyword state.
 void Tokenizer::AfterDoctypeSystemKeywordState() { AfterDoctypeKeyword(systemIdentifier); }
 
+// Before DOCTYPE system identifier state.
 void Tokenizer::BeforeDoctypeSystemIdentifierState() { BeforeDoctypeIdentifier(systemIdentifier); }
 
+// DOCTYPE system identifier (double-quoted) state.
 void Tokenizer::DoctypeSystemIdentifierDoubleQuotedState() {
   QuotedDoctypeIdentifier<'"'>(systemId, &Tokenizer::AfterDoctypeSystemIdentifierState);
 }
 
+// DOCTYPE system identifier (single-quoted) state.
 void Tokenizer::DoctypeSystemIdentifierSingleQuotedState() {
   QuotedDoctypeIdentifier<'\''>(systemId, &Tokenizer::AfterDoctypeSystemIdentifierState);
 }
 
+// After DOCTYPE system identifier state.
 void Tokenizer::AfterDoctypeSystemIdentifierState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -376,6 +399,7 @@ void Tokenizer::AfterDoctypeSystemIdentifierState() {
       EmitDoctype();
       break;
     case kEof:
+      ParseError();
       EmitDoctypeAtEof();
       break;
     default:
@@ -385,6 +409,7 @@ void Tokenizer::AfterDoctypeSystemIdentifierState() {
   }
 }
 
+// Bogus DOCTYPE state.
 void Tokenizer::BogusDoctypeState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -392,8 +417,7 @@ void Tokenizer::BogusDoctypeState() {
       EmitDoctype();
       break;
     case kEof:
-      EmitDoctypeToken();
-      ReconsumeEofInData();
+      EmitDoctypeAtEof();
       break;
     default:
       break;

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "html/named_char_refs.h"
 #include "html/tokenizer.h"
 
 // Named character references: finding the longest name ahead in
@@ -108,33 +109,27 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
 // the ";" after it, or a name without ";" that begins the run, and those are
 // short. The index narrows the rows to those candidates; each is then matched
 // against the input by LookupCharRecursive, which consumes it. The run is read
-// straight from the byte window when nothing is pending and the window holds
-// it, ended by an ASCII byte (letters and digits are one byte each, and only
-// ASCII ends a sequence's decoding as itself); otherwise it is peeked.
+// in the ASCII window when the window holds it, ended by an ASCII byte (letters
+// and digits are one byte each, and only ASCII ends a sequence's decoding as
+// itself); otherwise it is peeked.
 bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name) {
   const name_index_t& index = NameIndex();
   char key[kLongestName + 1];
   size_t length = 0;
-  bool semicolon = false;
-  bool inWindow = false;
-  if (pending.empty()) {
-    const RawInputStream::window_t& w = raw.Window();
-    const unsigned char* bytes = w.bytes + *w.position;
-    const size_t available = *w.limit - *w.position;
-    while (length < kLongestName && length < available && IsAsciiAlphanumeric(bytes[length])) {
-      key[length] = static_cast<char>(bytes[length]);
-      ++length;
-    }
-    inWindow = length == kLongestName || (length < available && bytes[length] < 0x80);
-    semicolon = inWindow && length < kLongestName && bytes[length] == ';';
+  const ascii_window_t ahead = AsciiWindow();
+  while (length < kLongestName && length < ahead.size && IsAsciiAlphanumeric(ahead.bytes[length])) {
+    key[length] = static_cast<char>(ahead.bytes[length]);
+    ++length;
   }
+  const bool inWindow = length == kLongestName || (length < ahead.size && ahead.bytes[length] < 0x80);
+  bool semicolon = inWindow && length < kLongestName && ahead.bytes[length] == ';';
   if (!inWindow) {
-    unsigned int ahead[kLongestName];
-    size_t got = Peek(ahead, kLongestName);
-    for (length = 0; length < got && IsAsciiAlphanumeric(ahead[length]); ++length) {
-      key[length] = static_cast<char>(ahead[length]);
+    unsigned int peeked[kLongestName];
+    size_t got = Peek(peeked, kLongestName);
+    for (length = 0; length < got && IsAsciiAlphanumeric(peeked[length]); ++length) {
+      key[length] = static_cast<char>(peeked[length]);
     }
-    semicolon = length < got && ahead[length] == ';';
+    semicolon = length < got && peeked[length] == ';';
   }
   uint32_t prefixHash[kLongestName + 1];
   prefixHash[0] = kHashStart;
@@ -158,17 +153,14 @@ bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigne
 // Matches name[index] and the rest of the name against the code points ahead,
 // consuming them; on a mismatch everything this name consumed is put back.
 bool InputConsumer::LookupCharRecursive(const char* name, size_t index, unsigned int& last) {
-  // Fast path: the rest of the name stands as it is in the byte window (ASCII
+  // Fast path: the rest of the name stands as it is in the ASCII window (ASCII
   // bytes are one code point each), so it is consumed there at once.
-  if (pending.empty()) {
-    const RawInputStream::window_t& w = raw.Window();
-    const size_t at = *w.position;
-    const size_t rest = std::strlen(name + index);
-    if (rest > 0 && *w.limit - at >= rest && std::memcmp(w.bytes + at, name + index, rest) == 0) {
-      *w.position = at + rest;
-      last = static_cast<unsigned char>(name[index + rest - 1]);
-      return true;
-    }
+  const ascii_window_t ahead = AsciiWindow();
+  const size_t rest = std::strlen(name + index);
+  if (rest > 0 && ahead.size >= rest && std::memcmp(ahead.bytes, name + index, rest) == 0) {
+    Advance(rest);
+    last = static_cast<unsigned char>(name[index + rest - 1]);
+    return true;
   }
   if (name[index] == '\0') return true;
   unsigned int next;
@@ -182,48 +174,12 @@ bool InputConsumer::LookupCharRecursive(const char* name, size_t index, unsigned
   return false;
 }
 
-// The run of alphanumerics can be as long as the rest of the input, so it is
-// not decoded into `pending`: the code points already there are looked at
-// first, then the bytes after them, scanned where the byte stream holds them
-// (its window). ASCII letters and digits are one byte each; where the window
-// ends or a multi-byte sequence begins, one code point is decoded the ordinary
-// way (an overlong form may stand for a letter or ";"), which also has a
-// buffering stream fill its window again. The stream is then stepped back by
-// every byte it advanced, so the input is exactly as before and no copy of the
-// run is kept.
+// Looks past the run of letters and digits ahead, which can be as long as the
+// rest of the input, without consuming it.
 bool InputConsumer::CheckAlphaNumStart() {
-  bool run = false;
-  for (unsigned int c : pending) {
-    if (!IsAsciiAlphanumeric(c)) return run && c == ';';
-    run = true;
-  }
-  const RawInputStream::window_t& window = raw.Window();
-  size_t advanced = 0;
-  unsigned int end = kEof;
-  while (end == kEof) {
-    const size_t at = *window.position;
-    const size_t limit = *window.limit;
-    const unsigned char* bytes = window.bytes + at;
-    size_t n = 0;
-    while (at + n < limit && IsAsciiAlphanumeric(bytes[n])) ++n;
-    run = run || n > 0;
-    *window.position = at + n;
-    advanced += n;
-    if (at + n < limit && bytes[n] < 0x80) {
-      end = bytes[n];
-      break;
-    }
-    unsigned int cp;
-    size_t used = DecodePopCounted(cp);
-    if (!used) break;
-    advanced += used;
-    if (IsAsciiAlphanumeric(cp))
-      run = true;
-    else
-      end = cp;
-  }
-  raw.Push(nullptr, advanced);
-  return run && end == ';';
+  size_t length;
+  unsigned int after;
+  return LookPast([](unsigned int c) { return IsAsciiAlphanumeric(c); }, length, after) && length > 0 && after == ';';
 }
 
 }  // namespace Html

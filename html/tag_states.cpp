@@ -20,11 +20,11 @@ void Tokenizer::BeginTag(unsigned int first, bool endTag) {
 }
 
 void Tokenizer::DropTagAtEof() {
-  ParseError();
   ReleaseToken();
   ReconsumeEofInData();
 }
 
+// Tag open state.
 void Tokenizer::TagOpenState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -46,13 +46,13 @@ void Tokenizer::TagOpenState() {
         break;
       }
       ParseError();
-      SwitchTo(&Tokenizer::DataState);
+      Reconsume(&Tokenizer::DataState, c);
       EmitCharToken('<');
-      consumer.Unconsume(c);
       break;
   }
 }
 
+// End tag open state.
 void Tokenizer::EndTagOpenState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -62,10 +62,9 @@ void Tokenizer::EndTagOpenState() {
       break;
     case kEof:
       ParseError();
-      SwitchTo(&Tokenizer::DataState);
+      ReconsumeEofInData();
       EmitCharToken('<');
       EmitCharToken('/');
-      consumer.Unconsume(c);
       break;
     default:
       if (IsAsciiUpper(c) || IsAsciiLower(c)) {
@@ -80,6 +79,7 @@ void Tokenizer::EndTagOpenState() {
   }
 }
 
+// Tag name state.
 void Tokenizer::TagNameState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -100,6 +100,7 @@ void Tokenizer::TagNameState() {
       Append(tagName, kReplacement);
       break;
     case kEof:
+      ParseError();
       DropTagAtEof();
       break;
     default:  // A to Z are lowered; every other code point, CR included, is kept
@@ -108,6 +109,11 @@ void Tokenizer::TagNameState() {
   }
 }
 
+// Its fast path: the code points without a row of their own are appended, A to Z lowered.
+constexpr run_stops_t kTagNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '>', kNull});
+unsigned long Tokenizer::TagNameRun(unsigned long budget) { return AppendRun<true>(tagName, kTagNameStops, budget); }
+
+// Self-closing start tag state.
 void Tokenizer::SelfClosingStartTagState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -116,6 +122,7 @@ void Tokenizer::SelfClosingStartTagState() {
       EmitCurrentTag();
       break;
     case kEof:
+      ParseError();
       DropTagAtEof();
       break;
     default:

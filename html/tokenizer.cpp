@@ -5,11 +5,6 @@
 namespace Tessarin {
 namespace Html {
 
-unsigned int InputConsumer::ConsumeAny() {
-  unsigned int cp;
-  return PopOne(cp) ? cp : kEof;
-}
-
 Tokenizer::Tokenizer(InputConsumer& consumer) : consumer(consumer), state(&Tokenizer::DataState) {
   // No token under construction: the shared token storage starts zero-filled.
   std::memset(static_cast<void*>(&attributes), 0, sizeof(attributes));
@@ -29,40 +24,14 @@ void Tokenizer::SetHandler(Handler& h) {
 
 bool Tokenizer::Tokenize() { return Step(); }
 
-namespace {
-
-// For each state with a fast path, the code points with a row of their own in
-// its table (upper-case letters aside, which the name states lower on the way).
-constexpr run_stops_t kTextStops = RunStops({'&', '<', kNull});
-constexpr run_stops_t kTagNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '>', kNull});
-constexpr run_stops_t kAttributeNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '=', '>', kNull, '"', '\'', '<'});
-constexpr run_stops_t kDoubleQuotedValueStops = RunStops({'"', '&', kNull});
-constexpr run_stops_t kSingleQuotedValueStops = RunStops({'\'', '&', kNull});
-constexpr run_stops_t kUnquotedValueStops =
-    RunStops({'\t', '\n', '\f', ' ', '&', '>', kNull, '"', '\'', '<', '=', '`'});
-constexpr run_stops_t kCommentStops = RunStops({'-', kNull});
-
-}  // namespace
-
-// Fast paths for the states that spend most of their steps on code points
-// their table sends to its last row, "anything else": a run of such code
-// points is consumed at once, each counted as one step, with the effects that
-// row has (append, lowered in names; emit in the data state; the value states
-// store themselves as returnState). The state stays as it is.
 inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
-  if (state == &Tokenizer::DataState) return EmitTextRun(budget);
-  if (state == &Tokenizer::AttributeValueDoubleQuotedState) {
-    return AppendValueRun(kDoubleQuotedValueStops, budget);
-  }
-  if (state == &Tokenizer::AttributeNameState) {
-    return AppendRun<true>(attributes.Back().name, kAttributeNameStops, budget);
-  }
-  if (state == &Tokenizer::TagNameState) return AppendRun<true>(tagName, kTagNameStops, budget);
-  if (state == &Tokenizer::AttributeValueSingleQuotedState) {
-    return AppendValueRun(kSingleQuotedValueStops, budget);
-  }
-  if (state == &Tokenizer::AttributeValueUnquotedState) return AppendValueRun(kUnquotedValueStops, budget);
-  if (state == &Tokenizer::CommentState) return AppendRun<false>(commentData, kCommentStops, budget);
+  if (state == &Tokenizer::DataState) return DataRun(budget);
+  if (state == &Tokenizer::AttributeValueDoubleQuotedState) return AttributeValueDoubleQuotedRun(budget);
+  if (state == &Tokenizer::AttributeNameState) return AttributeNameRun(budget);
+  if (state == &Tokenizer::TagNameState) return TagNameRun(budget);
+  if (state == &Tokenizer::AttributeValueSingleQuotedState) return AttributeValueSingleQuotedRun(budget);
+  if (state == &Tokenizer::AttributeValueUnquotedState) return AttributeValueUnquotedRun(budget);
+  if (state == &Tokenizer::CommentState) return CommentRun(budget);
   return 0;
 }
 
@@ -76,50 +45,6 @@ bool Tokenizer::Run(unsigned long steps) {
     if (!Step()) return false;
   }
   return true;
-}
-
-// The characters of a run reach the handler in blocks, through OnText.
-unsigned long Tokenizer::EmitTextRun(unsigned long budget) {
-  constexpr unsigned long kBlock = 256;
-  unsigned int block[kBlock];
-  unsigned long filled = 0;
-  unsigned long taken = consumer.ConsumeRun(kTextStops, budget, [&](unsigned int cp) {
-    block[filled++] = cp;
-    if (filled < kBlock) return true;
-    handler->OnText(block, filled);
-    filled = 0;
-    return !interrupted;
-  });
-  if (filled) handler->OnText(block, filled);
-  return taken;
-}
-
-// Code points go straight into the room the buffer has; only the one that
-// finds it full goes through Append, which grows it.
-template <bool Lower, typename Buffer>
-unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
-  unsigned int* out = buffer.data + buffer.size;
-  unsigned int* end = out + buffer.Room();
-  unsigned long taken = consumer.ConsumeRun(stops, budget, [&](unsigned int cp) {
-    if (Lower) cp = ToAsciiLower(cp);
-    if (out != end) {
-      *out++ = cp;
-      return true;
-    }
-    buffer.size = out - buffer.data;
-    if (!Append(buffer, cp)) return false;
-    out = buffer.data + buffer.size;
-    end = out + buffer.Room();
-    return true;
-  });
-  buffer.size = out - buffer.data;
-  return taken;
-}
-
-unsigned long Tokenizer::AppendValueRun(const run_stops_t& stops, unsigned long budget) {
-  unsigned long taken = AppendRun<false>(attributes.Back().value, stops, budget);
-  if (taken) returnState = state;
-  return taken;
 }
 
 void Tokenizer::EmitEofToken() {
@@ -149,6 +74,7 @@ void Tokenizer::ReleaseToken() {
   liveToken = TokenKind::None;
 }
 
+// Data state.
 void Tokenizer::DataState() {
   unsigned int c = consumer.Consume();
   switch (c) {
@@ -170,6 +96,10 @@ void Tokenizer::DataState() {
       break;
   }
 }
+
+// Its fast path: the text up to the next row of its own reaches the handler in blocks.
+constexpr run_stops_t kDataStops = RunStops({'&', '<', kNull});
+unsigned long Tokenizer::DataRun(unsigned long budget) { return EmitTextRun(kDataStops, budget); }
 
 }  // namespace Html
 }  // namespace Tessarin

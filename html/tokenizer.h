@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "html/attr_name_index.h"
 #include "html/code_points.h"
 #include "html/consumer.h"
@@ -8,13 +11,31 @@
 namespace Tessarin {
 namespace Html {
 
+// The bytes at which a fast path leaves its ASCII loop (see ConsumeRun): the
+// ASCII code points that a state handles otherwise than the bulk of its input,
+// which end the run, and every byte above ASCII, which begins a sequence to
+// decode.
+struct run_stops_t {
+  bool byte[0x100];
+};
+
+constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
+  run_stops_t set{};
+  for (unsigned int b = 0x80; b < 0x100; ++b) set.byte[b] = true;
+  for (unsigned int c : stops) set.byte[c] = true;
+  return set;
+}
+
 // The HTML tokenizer: a state machine over the code points of an InputConsumer
 // that reports every token to a Handler the moment it is recognised.
 //
-// Each state is one member function that consumes a code point and acts on it
-// as its table says. Where a table leaves the order of effects free, a case
-// runs them in one fixed order: parse error, buffer change, state switch,
-// emit. That order keeps parse errors and tokens in sequence.
+// Each state is one member function, preceded by the name of the state it
+// mirrors, that consumes a code point and acts on it as its table says. Where
+// a table leaves the order of effects free, a case runs them in one fixed
+// order: parse error, buffer change, state switch, emit. That order keeps
+// parse errors and tokens in sequence; the helpers that end a token at the end
+// of input leave the parse error to the case for that reason. A code point is
+// put back only by Reconsume, with the state that reads it next.
 //
 // The tokenizer throws nothing. A token buffer that cannot grow sets a sticky
 // out-of-memory flag that ends tokenizing (Tokenize returns false).
@@ -47,13 +68,33 @@ class Tokenizer {
  private:
   using State = void (Tokenizer::*)();
 
-  // Run's fast paths: each consumes up to `budget` code points and returns
-  // how many it consumed. The loops are kept out of line: inlined into the
+  // Run's fast paths, for the states that spend most of their steps on code
+  // points their table sends to its last row, "anything else": a run of such
+  // code points is consumed at once, each counted as one step, with the
+  // effects of that row, and the state stays as it is. A state XState with a
+  // fast path has a member XRun(budget), defined beside the state with its
+  // stop set (the code points with a row of their own) and called by
+  // RunOrdinaryCodePoints. It consumes up to `budget` code points and returns
+  // how many it consumed. The runs are kept out of line: inlined into the
   // dispatch they run short of registers and take more instructions.
   unsigned long RunOrdinaryCodePoints(unsigned long budget);
-  __attribute__((noinline)) unsigned long EmitTextRun(unsigned long budget);
+  // The loop of every fast path: consumes up to `budget` code points of the
+  // consumer's ASCII window that are not among `stops`, handing each to sink,
+  // with the same results as consuming them one at a time, and returns how
+  // many it consumed. It stops early where sink returns false, at the end of
+  // the window and before a sequence that the window does not hold whole;
+  // whatever it stops at stays unread. The window is advanced once, when the
+  // run ends: sink must not read input.
+  template <typename Sink>
+  unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink);
+  // Fast paths of the text states: the characters reach the handler in blocks.
+  // Inlined into each of them, since a call per run costs more than the copy.
+  __attribute__((always_inline)) unsigned long EmitTextRun(const run_stops_t& stops, unsigned long budget);
+  // Fast paths of the states that build a token: the code points are appended
+  // to `buffer`, lowered if Lower.
   template <bool Lower, typename Buffer>
-  __attribute__((noinline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget);
+  unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget);
+  // AppendRun to the attribute value; the value state stores itself as returnState.
   unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
 
   // One state step: what Tokenize does, inline for Run.
@@ -66,22 +107,28 @@ class Tokenizer {
 
   // Data state and character references in text.
   void DataState();
+  __attribute__((noinline)) unsigned long DataRun(unsigned long budget);
   void CharacterReferenceInDataState();
 
   // Tags.
   void TagOpenState();
   void EndTagOpenState();
   void TagNameState();
+  __attribute__((noinline)) unsigned long TagNameRun(unsigned long budget);
   void SelfClosingStartTagState();
 
   // Attributes.
   void BeforeAttributeNameState();
   void AttributeNameState();
+  __attribute__((noinline)) unsigned long AttributeNameRun(unsigned long budget);
   void AfterAttributeNameState();
   void BeforeAttributeValueState();
   void AttributeValueDoubleQuotedState();
+  __attribute__((noinline)) unsigned long AttributeValueDoubleQuotedRun(unsigned long budget);
   void AttributeValueSingleQuotedState();
+  __attribute__((noinline)) unsigned long AttributeValueSingleQuotedRun(unsigned long budget);
   void AttributeValueUnquotedState();
+  __attribute__((noinline)) unsigned long AttributeValueUnquotedRun(unsigned long budget);
   template <unsigned int Quote>
   void QuotedAttributeValue(State self);
   void AfterAttributeValueQuotedState();
@@ -92,6 +139,7 @@ class Tokenizer {
   void CommentStartState();
   void CommentStartDashState();
   void CommentState();
+  __attribute__((noinline)) unsigned long CommentRun(unsigned long budget);
   void CommentEndDashState();
   void CommentEndState();
   void CommentEndBangState();
@@ -116,23 +164,30 @@ class Tokenizer {
   void BogusDoctypeState();
 
   // Verbs of the comment and DOCTYPE states.
-  // Consumes the next code points if they spell `keyword` once a to z are
-  // mapped onto A to Z; otherwise consumes nothing.
+  // Consumes the next code points if they spell `keyword` from its code point
+  // `from` on, once a to z are mapped onto A to Z; otherwise consumes nothing.
   template <size_t N>
-  bool ConsumeKeyword(const unsigned int (&keyword)[N]) {
+  bool ConsumeKeyword(const unsigned int (&keyword)[N], size_t from = 0) {
     unsigned int peeked[N];
-    if (consumer.Peek(peeked, N) != N) return false;
-    for (size_t i = 0; i < N; ++i) {
-      if (ToAsciiUpper(peeked[i]) != keyword[i]) return false;
+    const size_t rest = N - from;
+    if (consumer.Peek(peeked, rest) != rest) return false;
+    for (size_t i = 0; i < rest; ++i) {
+      if (ToAsciiUpper(peeked[i]) != keyword[from + i]) return false;
     }
-    consumer.Skip(N);
+    consumer.Skip(rest);
     return true;
+  }
+  // ConsumeKeyword for a keyword that begins with `current`, the code point
+  // just consumed.
+  template <size_t N>
+  bool ContinuesKeyword(unsigned int current, const unsigned int (&keyword)[N]) {
+    return ToAsciiUpper(current) == keyword[0] && ConsumeKeyword(keyword, 1);
   }
   void BeginComment();
   // Returns to the data state and emits the comment.
   void EmitComment();
-  // End of input inside a comment: parse error, the comment is emitted as it
-  // stands, the end of input goes back to the data state.
+  // End of input inside a comment: the comment is emitted as it stands, the
+  // end of input goes back to the data state.
   void EmitCommentAtEof();
   // Appends ASCII text to the comment.
   void AppendToComment(const char* text);
@@ -146,8 +201,8 @@ class Tokenizer {
   void SetPublicIdEmpty();
   void SetSystemIdEmpty();
   void EmitDoctype();
-  // End of input inside a DOCTYPE: parse error, the token is emitted as it
-  // stands, the end of input goes back to the data state.
+  // End of input inside a DOCTYPE: the token is emitted as it stands, the end
+  // of input goes back to the data state.
   void EmitDoctypeAtEof();
   // The states shared by the public and the system identifier, and what
   // tells the two apart.
@@ -193,7 +248,8 @@ class Tokenizer {
     SwitchTo(&Tokenizer::DataState);
     EmitTagToken();
   }
-  // End of input inside a tag: parse error, the tag is never reported.
+  // End of input inside a tag: the tag is never reported, the end of input
+  // goes back to the data state.
   void DropTagAtEof();
   void StartAttribute(unsigned int first);
   void AppendToName(unsigned int cp) { Append(attributes.Back().name, cp); }
@@ -249,6 +305,84 @@ class Tokenizer {
   static const unsigned int _public[6];
   static const unsigned int _system[6];
 };
+
+template <typename Sink>
+inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
+  InputConsumer& input = consumer;
+  const InputConsumer::ascii_window_t ahead = input.AsciiWindow();
+  const unsigned char* const start = ahead.bytes;
+  const unsigned char* const limit = start + ahead.size;
+  const unsigned char* p = start;
+  unsigned long taken = 0;
+  bool more = true;
+  while (more && taken < budget && p < limit) {
+    // ASCII is a byte a code point, so a bound in bytes bounds the count.
+    const unsigned char* const from = p;
+    const unsigned char* const end = p + std::min<size_t>(budget - taken, limit - p);
+    while (p < end && !stops.byte[*p]) {
+      if (!sink(*p++)) {
+        more = false;
+        break;
+      }
+    }
+    taken += p - from;
+    if (!more || p == end || *p < 0x80 || limit - p < 4) break;
+    unsigned length = InputConsumer::SequenceLength(*p);
+    unsigned int cp = InputConsumer::Decode(p, length);
+    // An overlong form can decode to a stop ("<", "&", NUL, ...).
+    if (cp < 0x80 && stops.byte[cp]) break;
+    p += length;
+    ++taken;
+    more = sink(cp);
+  }
+  // A run often ends where it begins, at a stop: the window is then left alone.
+  if (p != start) input.Advance(p - start);
+  return taken;
+}
+
+// The block is handed over whenever it is full and when the run ends.
+inline unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned long budget) {
+  constexpr unsigned long kBlock = 256;
+  unsigned int block[kBlock];
+  unsigned long filled = 0;
+  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
+    block[filled++] = cp;
+    if (filled < kBlock) return true;
+    handler->OnText(block, filled);
+    filled = 0;
+    return !interrupted;
+  });
+  if (filled) handler->OnText(block, filled);
+  return taken;
+}
+
+// Code points go straight into the room the buffer has; only the one that
+// finds it full goes through Append, which grows it.
+template <bool Lower, typename Buffer>
+inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
+  unsigned int* out = buffer.data + buffer.size;
+  unsigned int* end = out + buffer.Room();
+  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
+    if (Lower) cp = ToAsciiLower(cp);
+    if (out != end) {
+      *out++ = cp;
+      return true;
+    }
+    buffer.size = out - buffer.data;
+    if (!Append(buffer, cp)) return false;
+    out = buffer.data + buffer.size;
+    end = out + buffer.Room();
+    return true;
+  });
+  buffer.size = out - buffer.data;
+  return taken;
+}
+
+inline unsigned long Tokenizer::AppendValueRun(const run_stops_t& stops, unsigned long budget) {
+  unsigned long taken = AppendRun<false>(attributes.Back().value, stops, budget);
+  if (taken) returnState = state;
+  return taken;
+}
 
 }  // namespace Html
 }  // namespace Tessarin

@@ -33,16 +33,38 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   // Puts n code points back in front of the stream, buf[0] first; never fails.
   size_t Push(void const* buf, unsigned long n) override;
 
+  // The ASCII window: the bytes that follow the code points read so far, as far
+  // as the byte stream holds them in memory; empty while code points are
+  // pending, since those come first. An ASCII byte there is the code point of
+  // the same value, any other byte leads a sequence (see Decode). Input is read
+  // in place by looking at the window and then consuming n of its bytes with
+  // Advance, which is the one way reading in place moves the read position.
+  struct ascii_window_t {
+    const unsigned char* bytes;
+    size_t size;
+  };
+  ascii_window_t AsciiWindow() const { return pending.empty() ? HeldBytes() : ascii_window_t{nullptr, 0}; }
+  // Consumes the first n bytes of the window (or, for the decoder, of the bytes
+  // held after the read position), whole sequences only.
+  void Advance(size_t n) { *raw.Window().position += n; }
+
+  // Looks past the run of code points ahead for which inRun holds, consuming
+  // nothing: sets `length` to the length of the run and returns the code point
+  // after it in `after`, or false when the input ends first. inRun holds for
+  // ASCII code points only, so that a byte of the window can be asked as it
+  // is. The run is not decoded into `pending`, so it may be as long as the
+  // rest of the input.
+  template <typename InRun>
+  bool LookPast(InRun inRun, size_t& length, unsigned int& after);
+
   // Decodes one code point and consumes its bytes; 0 at the end of the bytes.
   size_t DecodePop(unsigned int& cp) {
-    const RawInputStream::window_t& w = raw.Window();
-    size_t at = *w.position;
-    // Fast path: a whole sequence is in the byte stream's window.
-    if (*w.limit - at >= 4) {
-      const unsigned char* b = w.bytes + at;
-      unsigned length = SequenceLength(b[0]);
-      cp = Decode(b, length);
-      *w.position = at + length;
+    // Fast path: a whole sequence is held in memory.
+    const ascii_window_t held = HeldBytes();
+    if (held.size >= 4) {
+      unsigned length = SequenceLength(held.bytes[0]);
+      cp = Decode(held.bytes, length);
+      Advance(length);
       return 1;
     }
     return DecodePopSlow(cp);
@@ -88,8 +110,61 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   size_t DecodePopSlow(unsigned int& cp);
 
   std::deque<unsigned int> pending;
+
+ private:
+  // The bytes the byte stream holds in memory from its read position on.
+  ascii_window_t HeldBytes() const {
+    const RawInputStream::window_t& w = raw.Window();
+    return {w.bytes + *w.position, *w.limit - *w.position};
+  }
+
   RawInputStream& raw;
 };
+
+// The code points already pending are looked at first, then the bytes after
+// them where the byte stream holds them. Where the held bytes end or a
+// sequence begins, one code point is decoded the ordinary way (an overlong
+// form may stand for any ASCII code point), which also has a buffering stream
+// fill its buffer again. The byte stream is then stepped back by every byte it
+// advanced, so the input is exactly as before and no copy of the run is kept.
+template <typename InRun>
+bool InputStream::LookPast(InRun inRun, size_t& length, unsigned int& after) {
+  length = 0;
+  for (unsigned int cp : pending) {
+    if (!inRun(cp)) {
+      after = cp;
+      return true;
+    }
+    ++length;
+  }
+  size_t advanced = 0;
+  bool found = false;
+  for (;;) {
+    const ascii_window_t held = HeldBytes();
+    size_t n = 0;
+    while (n < held.size && inRun(held.bytes[n])) ++n;
+    Advance(n);
+    advanced += n;
+    length += n;
+    if (n < held.size && held.bytes[n] < 0x80) {
+      after = held.bytes[n];
+      found = true;
+      break;
+    }
+    unsigned int cp;
+    size_t used = DecodePopCounted(cp);
+    if (!used) break;
+    advanced += used;
+    if (!inRun(cp)) {
+      after = cp;
+      found = true;
+      break;
+    }
+    ++length;
+  }
+  raw.Push(nullptr, advanced);
+  return found;
+}
 
 }  // namespace Unicode
 }  // namespace Tessarin

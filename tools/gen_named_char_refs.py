@@ -22,7 +22,7 @@ HEADER = """\
 //   python3 tools/gen_named_char_refs.py html/named_char_refs.cpp
 // The named character references of the WHATWG HTML standard, ordered by the
 // name without ";" folded to lower case, then as written, then ";" first.
-#include "html/consumer.h"
+#include "html/named_char_refs.h"
 
 namespace Tessarin {
 namespace Html {
