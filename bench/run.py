@@ -2,7 +2,7 @@
 
 Usage, from the repository root:
 
-    nice python3 bench/run.py [--repeats N] [--quick] [--only W1,W1t,W2,W3,floor,entities,memory]
+    nice python3 bench/run.py [--repeats N] [--quick] [--only W1,W1t,W2,W3,cli,floor,entities,memory]
 
     --repeats N   timed passes per row, interleaved; the table shows the median (default 5)
     --quick       a tenth of the pages and smaller generated inputs: a smoke run, not a measurement
@@ -43,7 +43,7 @@ import peak_rss
 from report import Row, environment, markdown_table
 
 ROOT = Path(__file__).resolve().parent.parent
-WORKLOADS = ("W1", "W1t", "W2", "W3", "floor", "entities", "memory")
+WORKLOADS = ("W1", "W1t", "W2", "W3", "cli", "floor", "entities", "memory")
 BENCH_EXTRA = {"html5lib": "html5lib", "lxml": "lxml", "selectolax": "selectolax"}  # distribution: module
 
 QUICK_STRIDE = 10
@@ -61,6 +61,8 @@ LEGEND = """\
 - W3, native floor: the C++ tokenizer with a handler that does nothing (`htmltess_core_bench`), from memory
   and from files, and the bare UTF-8 decode of the same bytes; lxml and selectolax building a whole tree per
   page, for scale. × htmltess is relative to the core from memory.
+- cli, the command: the JSON Lines writer of `htmltess FILE` (text through OnText) writing every page's
+  tokens to /dev/null, in process (no interpreter start). × htmltess is relative to W1t.
 - floor, the call floor: W1's Python calls (the same count per method and page, on the same handler bodies),
   made from C by `deque(map(...))` / `deque(starmap(...))` over prebuilt arguments. × htmltess is W1's time
   over the floor's: how many times the floor W1 takes.
@@ -235,6 +237,9 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
         )
         plan.python(Row("W2", "lxml", size, ref, "parser target"), w.lxml_w2, pages, "lxml")
         plan.python(Row("W2", "selectolax", size, ref, "tree-based"), w.selectolax_w2, pages, "selectolax")
+    if "cli" in selected:
+        row = Row("cli", "htmltess command", size, ("W1t", "htmltess (OnText)"), "JSON Lines to /dev/null")
+        plan.python(row, w.htmltess_cli, pages)
     if "W3" in selected:
         ref = ("W3", "htmltess core, memory")
         rows = [

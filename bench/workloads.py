@@ -10,6 +10,7 @@ from __future__ import annotations
 import collections
 import html.entities
 import itertools
+import os
 import random
 from dataclasses import dataclass, field
 from html.parser import HTMLParser
@@ -85,6 +86,16 @@ def htmltess_w1t(pages: list[Page]) -> TextCountingHandler:
     for page in pages:
         htmltess.html_parse_string(handler, page.data)
     return handler
+
+
+def htmltess_cli(pages: list[Page]) -> int:
+    """The htmltess command's JSON Lines writer, as `htmltess FILE > /dev/null` runs it."""
+    import htmltess_cli
+
+    with open(os.devnull, "wb") as sink:
+        for page in pages:
+            htmltess.html_parse_string(htmltess_cli.JsonLinesWriter(sink), page.data)
+        return sink.tell()
 
 
 class CountingHTMLParser(HTMLParser):

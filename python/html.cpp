@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <vector>
 
@@ -37,7 +38,7 @@ struct tessarin_HtmlHandler {
 
 namespace {
 
-// Method names, interned once at module initialisation.
+// Method names, interned once when the module is first initialised.
 enum MethodName {
   kOnParseError,
   kOnDoctype,
@@ -52,8 +53,6 @@ enum MethodName {
 PyObject* methodNames[kMethodCount];
 const char* const methodNameStrings[kMethodCount] = {"OnParseError", "OnDoctype", "OnStartTag", "OnEndTag",
                                                      "OnComment",    "OnChar",    "OnEof",      "OnText"};
-// The type's own do-nothing methods, as found in its dictionary.
-PyObject* defaultMethods[kMethodCount];
 
 PyObject* HtmlHandler_default(PyObject*, PyObject*);
 
@@ -118,119 +117,181 @@ class NameCache {
 
 NameCache* names;
 
-// Forwards each tokenizer callback to the method of the same name on the Python
-// handler object, looked up by name at every call. Once a callback raises, the
-// exception stays pending, no further Python call is made, and the tokenizer
-// is interrupted.
+// Whether calling a callback would run the type's do-nothing default, as
+// Python's own lookup of the method on the handler object answers: the
+// bound method it returns is compared with the default bound to this object.
 //
-// Two things keep the bridge cheap without changing what Python sees:
-// - A callback whose method resolves to the type's own do-nothing default is
-//   not called: it would do nothing. Whether it does is decided as Python's
-//   lookup would decide it, and the answer is kept only while no Python code can
-//   have run (see `epoch`), so an override made by any callback is seen at the
-//   next call.
-// - When the handler provides OnText, consecutive characters are joined and
-//   delivered to OnText right before any other callback (and in pieces of
-//   kTextChunk), instead of one OnChar call per character.
+// An override, once found, is kept for the parse: should the default come
+// back, calling it would do nothing either. A default is kept only until
+// Python code may have run (PythonMayHaveRun), and only when its lookup runs
+// none: the type's getattr is the generic one and the attribute the type
+// holds is a plain function or method (no descriptor written in Python, no
+// __getattribute__), and the lookup ran with the cyclic collector paused, so
+// that no gc callback ran inside it.
+class DefaultMethods {
+ public:
+  enum Answer { kDefault, kOverridden, kFailed };
+
+  void Reset() { overridden = known = 0; }
+  void PythonMayHaveRun() { known = 0; }
+  bool KnownDefault(MethodName method) const { return known & (1u << method); }
+
+  // On kOverridden, *bound is the method found by a lookup made now (a new
+  // reference), or null when an earlier lookup found the override and the
+  // call is to look the method up itself. kFailed leaves the lookup's
+  // exception set.
+  Answer Resolve(PyObject* self, MethodName method, PyObject** bound) {
+    unsigned bit = 1u << method;
+    if (overridden & bit) return kOverridden;
+    if (known & bit) return kDefault;
+    bool cacheable = LookupRunsNoPython(self, method);
+    PyObject* found = LookUp(self, method, cacheable);
+    if (!found) return kFailed;
+    if (!(PyCFunction_Check(found) && PyCFunction_GET_FUNCTION(found) == HtmlHandler_default &&
+          PyCFunction_GET_SELF(found) == self)) {
+      overridden |= bit;
+      *bound = found;
+      return kOverridden;
+    }
+    Py_DECREF(found);
+    if (cacheable) known |= bit;
+    return kDefault;
+  }
+
+ private:
+  static bool LookupRunsNoPython(PyObject* self, MethodName method) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (type->tp_getattro != PyObject_GenericGetAttr) return false;
+    PyObject* attribute = _PyType_Lookup(type, methodNames[method]);
+    return attribute && (PyFunction_Check(attribute) || Py_IS_TYPE(attribute, &PyMethodDescr_Type));
+  }
+
+  static PyObject* LookUp(PyObject* self, MethodName method, bool pauseCollector) {
+#if PY_VERSION_HEX >= 0x030A0000
+    int collecting = pauseCollector ? PyGC_Disable() : 0;
+    PyObject* found = PyObject_GetAttr(self, methodNames[method]);
+    if (collecting) PyGC_Enable();
+    return found;
+#else
+    // No way to pause the collector: such lookups are never kept.
+    (void)pauseCollector;
+    return PyObject_GetAttr(self, methodNames[method]);
+#endif
+  }
+
+  unsigned overridden = 0;  // one bit per method found overridden in this parse
+  unsigned known = 0;       // one bit per method known to be the default for now
+};
+
+// Forwards each tokenizer callback to the method of the same name on the
+// Python handler object. Once a callback raises, the exception stays pending,
+// no further Python call is made, and the tokenizer is interrupted.
+//
+// Callbacks that resolve to the type's default are not made (DefaultMethods).
+// When the handler provides OnText, characters collect in a buffer and reach
+// OnText as runs: right before any callback that is made, when the buffer
+// holds kTextChunk characters, and at the end of the document.
 class PythonHtmlHandler final : public Handler {
  public:
   void SetObject(tessarin_HtmlHandler* o) { object = o; }
 
   bool Failed() const { return failed; }
   bool Busy() const { return busy; }
-  void SetBusy(bool parsing) { busy = parsing; }
+
+  // Marks the handler as parsing until EndParse.
+  void Claim() { busy = true; }
 
   // Prepares a parse: clears the failure and picks per-character or text-run
   // delivery. False with an exception set if looking OnText up failed.
   bool BeginParse() {
     failed = false;
-    text.clear();
-    PythonMayHaveRun();
-    textMode = !ResolvesToDefault(kOnText);
-    return !failed;
+    defaults.Reset();
+    PyObject* onText = nullptr;
+    DefaultMethods::Answer answer = defaults.Resolve(Self(), kOnText, &onText);
+    Py_XDECREF(onText);
+    textMode = answer == DefaultMethods::kOverridden;
+    return answer != DefaultMethods::kFailed;
+  }
+
+  // Ends a claim, releasing the text buffer (an idle handler holds none).
+  void EndParse() {
+    busy = false;
+    std::vector<Py_UCS4>().swap(text);
   }
 
   // Called whenever Python code may have run outside the callbacks (signal
-  // handlers, other threads): decisions about default methods are stale.
-  void PythonMayHaveRun() { ++epoch; }
+  // handlers, other threads): which methods are defaults is to be looked up again.
+  void PythonMayHaveRun() { defaults.PythonMayHaveRun(); }
 
-  void OnParseError() override { Call(kOnParseError, nullptr, 0); }
+  void OnParseError() override {
+    Deliver(kOnParseError, 0, [](PyObject**) { return true; });
+  }
 
   void OnDoctype(const unsigned int* name, unsigned long nameLength, const unsigned int* publicId,
                  unsigned long publicIdLength, const unsigned int* systemId, unsigned long systemIdLength) override {
-    if (!Wanted(kOnDoctype)) return;
-    PyObject* args[3] = {CodePointsToStr(name, nameLength), CodePointsToStr(publicId, publicIdLength),
-                         CodePointsToStr(systemId, systemIdLength)};
-    if (args[0] && args[1] && args[2])
-      Call(kOnDoctype, args, 3);
-    else
-      Fail();
-    for (PyObject* arg : args) Py_XDECREF(arg);
+    Deliver(kOnDoctype, 3, [&](PyObject** args) {
+      return (args[0] = CodePointsToStr(name, nameLength)) && (args[1] = CodePointsToStr(publicId, publicIdLength)) &&
+             (args[2] = CodePointsToStr(systemId, systemIdLength));
+    });
   }
 
   void OnStartTag(const unsigned int* name, unsigned long nameLength, const attr_list_t& attributes,
                   unsigned long attributeCount, bool selfClosing) override {
     if (selfClosing) tokenizer->Acknowledge();
-    if (!Wanted(kOnStartTag)) return;
-    PyObject* dict = AttributeDict(attributes, attributeCount);
-    if (!dict) {
-      Fail();
-      return;
-    }
-    PyObject* tagName = names->Get(name, nameLength);
-    if (tagName) {
-      PyObject* args[3] = {tagName, dict, selfClosing ? Py_True : Py_False};
-      Call(kOnStartTag, args, 3);
-      Py_DECREF(tagName);
-    } else {
-      Fail();
-    }
+    PyObject* dict = nullptr;
+    Deliver(kOnStartTag, 3, [&](PyObject** args) {
+      if (!(args[0] = names->Get(name, nameLength)) || !(args[1] = AttributeDict(attributes, attributeCount)))
+        return false;
+      dict = args[1];
+      Py_INCREF(dict);
+      args[2] = PyBool_FromLong(selfClosing);
+      return true;
+    });
+    if (!dict) return;
     // A handler that kept the dict is left holding an empty one.
     PyDict_Clear(dict);
     Py_DECREF(dict);
+    PythonMayHaveRun();
   }
 
   void OnEndTag(const unsigned int* name, unsigned long nameLength) override {
-    if (Wanted(kOnEndTag)) CallWithStr(kOnEndTag, names->Get(name, nameLength));
+    Deliver(kOnEndTag, 1, [&](PyObject** args) { return (args[0] = names->Get(name, nameLength)) != nullptr; });
   }
 
-  void OnComment(const unsigned int* text, unsigned long length) override {
-    if (Wanted(kOnComment)) CallWithStr(kOnComment, CodePointsToStr(text, length));
+  void OnComment(const unsigned int* comment, unsigned long length) override {
+    Deliver(kOnComment, 1, [&](PyObject** args) { return (args[0] = CodePointsToStr(comment, length)) != nullptr; });
   }
 
   void OnChar(unsigned int codePoint) override {
     if (textMode) {
-      if (failed) return;
-      text.push_back(ToRepresentable(codePoint));
-      if (text.size() == kTextChunk) FlushText();
+      AppendText(&codePoint, 1);
       return;
     }
-    // Hot path: a default OnChar is decided once per run of characters.
-    if (failed || SkipsDefault(kOnChar)) return;
-    CallWithStr(kOnChar, PyUnicode_FromOrdinal(static_cast<int>(ToRepresentable(codePoint))));
+    Deliver(kOnChar, 1, [&](PyObject** args) {
+      return (args[0] = PyUnicode_FromOrdinal(static_cast<int>(ToRepresentable(codePoint)))) != nullptr;
+    });
   }
 
-  void OnEof() override { Call(kOnEof, nullptr, 0); }
+  void OnEof() override {
+    FlushText();
+    Deliver(kOnEof, 0, [](PyObject**) { return true; });
+  }
 
   // A block of characters from the tokenizer's text fast path.
   void OnText(const unsigned int* block, unsigned long length) override {
-    if (failed) return;
     if (textMode) {
-      for (unsigned long i = 0; i < length && !failed; ++i) {
-        text.push_back(ToRepresentable(block[i]));
-        if (text.size() == kTextChunk) FlushText();
-      }
+      AppendText(block, length);
       return;
     }
-    // No Python code runs while a default OnChar is skipped, so the whole
-    // block is decided by one lookup.
-    if (SkipsDefault(kOnChar)) return;
-    for (unsigned long i = 0; i < length; ++i) OnChar(block[i]);
+    // Once OnChar is known to be the default, the rest of the block is skipped.
+    for (unsigned long i = 0; i < length && !failed && !defaults.KnownDefault(kOnChar); ++i) OnChar(block[i]);
   }
 
  private:
   // Longest piece of text delivered by one OnText call.
   static constexpr size_t kTextChunk = 65536;
+
+  PyObject* Self() const { return reinterpret_cast<PyObject*>(object); }
 
   void Fail() {
     failed = true;
@@ -238,106 +299,69 @@ class PythonHtmlHandler final : public Handler {
     tokenizer->Interrupt();
   }
 
-  // Delivers the characters collected for OnText, if any.
-  void FlushText() {
-    if (text.empty() || failed) return;
-    PyObject* str = PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()));
-    text.clear();
-    CallWithStr(kOnText, str);
-  }
-
-  // Calls a method with a new str as its one argument and releases the str; a
-  // str that could not be made (null, an exception set) fails the parse.
-  void CallWithStr(MethodName method, PyObject* str) {
-    if (!str) {
-      Fail();
-      return;
+  // Makes the callback `method` with `count` arguments, unless it resolves to
+  // the default. Text not yet delivered comes first, since it precedes this
+  // token; then `makeArgs` stores new references in its array, true if it
+  // made them all. The method is looked up once per call, as Python would.
+  template <typename MakeArgs>
+  void Deliver(MethodName method, size_t count, MakeArgs makeArgs) {
+    if (failed) return;
+    PyObject* bound = nullptr;
+    DefaultMethods::Answer answer = defaults.Resolve(Self(), method, &bound);
+    if (answer == DefaultMethods::kOverridden && !text.empty()) {
+      // OnText may change the method: it is resolved again afterwards.
+      Py_CLEAR(bound);
+      FlushText();
+      if (failed) return;
+      answer = defaults.Resolve(Self(), method, &bound);
     }
-    Invoke(method, &str, 1);
-    Py_DECREF(str);
+    if (answer == DefaultMethods::kFailed) return Fail();
+    if (answer == DefaultMethods::kDefault) return;
+    PyObject* args[4] = {Self(), nullptr, nullptr, nullptr};
+    if (makeArgs(args + 1))
+      Invoke(method, bound, args, count);
+    else
+      Fail();
+    for (size_t i = 1; i <= count; ++i) Py_XDECREF(args[i]);  // args[0] is borrowed
+    Py_XDECREF(bound);
   }
 
-  // True when a callback is to be made: nothing failed, and its method is not
-  // the type's default. Text collected so far is delivered first, since it
-  // comes before this token.
-  bool Wanted(MethodName method) {
-    if (textMode) FlushText();
-    return !failed && !SkipsDefault(method);
-  }
-
-  // Calls a method by name with up to three arguments, unless it is the default.
-  void Call(MethodName method, PyObject* const* args, size_t count) {
-    if (Wanted(method)) Invoke(method, args, count);
-  }
-
-  void Invoke(MethodName method, PyObject* const* args, size_t count) {
-    PyObject* stack[4] = {reinterpret_cast<PyObject*>(object), nullptr, nullptr, nullptr};
-    for (size_t i = 0; i < count; ++i) stack[i + 1] = args[i];
-    PythonMayHaveRun();
-    PyObject* result =
-        PyObject_VectorcallMethod(methodNames[method], stack, (count + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+  // The one place a callback is called: the method `bound` if a lookup just
+  // found it, otherwise `method` looked up by name. args[0] is the handler.
+  void Invoke(MethodName method, PyObject* bound, PyObject** args, size_t count) {
+    PyObject* result = bound ? PyObject_Vectorcall(bound, args + 1, count | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr)
+                             : PyObject_VectorcallMethod(methodNames[method], args,
+                                                         (count + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
     if (result)
       Py_DECREF(result);
     else
       Fail();
+    PythonMayHaveRun();
   }
 
-  // Whether calling `method` now would run the type's default, decided at most
-  // once per epoch. A lookup that fails fails the parse (and answers true, so
-  // nothing is called).
-  bool SkipsDefault(MethodName method) {
-    unsigned bit = 1u << method;
-    if (decidedEpoch != epoch) {
-      decided = 0;
-      decidedEpoch = epoch;
+  // Collects characters for OnText, delivering each full chunk.
+  void AppendText(const unsigned int* codePoints, unsigned long length) {
+    for (unsigned long i = 0; i < length && !failed; ++i) {
+      text.push_back(ToRepresentable(codePoints[i]));
+      if (text.size() == kTextChunk) FlushText();
     }
-    if (!(decided & bit)) {
-      bool isDefault = ResolvesToDefault(method);
-      skipped = isDefault ? skipped | bit : skipped & ~bit;
-      // Lookups through a custom __getattribute__ or __getattr__ run Python
-      // code: their answer is not kept.
-      if (Py_TYPE(object)->tp_getattro == PyObject_GenericGetAttr) decided |= bit;
-    }
-    return skipped & bit;
   }
 
-  // Looks the method up on the handler object as a call would, and tells
-  // whether it is the type's do-nothing default bound to this object. The
-  // type's answer is kept while the type is unchanged (its version tag stays);
-  // only a default found there needs the full lookup, since an instance
-  // attribute may hide it.
-  bool ResolvesToDefault(MethodName method) {
-    if (!(TypeDefaults() & (1u << method))) return false;
-    PyObject* self = reinterpret_cast<PyObject*>(object);
-    PyObject* bound = PyObject_GetAttr(self, methodNames[method]);
-    if (!bound) {
+  // Delivers the characters collected for OnText, if any.
+  void FlushText() {
+    if (text.empty() || failed) return;
+    PyObject* args[2] = {
+        Self(), PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()))};
+    text.clear();
+    if (args[1])
+      Invoke(kOnText, nullptr, args, 1);
+    else
       Fail();
-      return true;
-    }
-    bool isDefault = PyCFunction_Check(bound) && PyCFunction_GET_FUNCTION(bound) == HtmlHandler_default &&
-                     PyCFunction_GET_SELF(bound) == self;
-    Py_DECREF(bound);
-    return isDefault;
+    Py_XDECREF(args[1]);
   }
 
-  // One bit per method whose attribute on the handler's type is the default.
-  unsigned TypeDefaults() {
-    PyTypeObject* type = Py_TYPE(object);
-    if (type->tp_version_tag != 0 && type->tp_version_tag == typeVersion) return typeDefaults;
-    typeDefaults = 0;
-    for (int method = 0; method < kMethodCount; ++method) {
-      PyObject* onType = PyObject_GetAttr(reinterpret_cast<PyObject*>(type), methodNames[method]);
-      if (!onType) {
-        Fail();
-        return ~0u;
-      }
-      if (onType == defaultMethods[method]) typeDefaults |= 1u << method;
-      Py_DECREF(onType);
-    }
-    typeVersion = type->tp_version_tag;
-    return typeDefaults;
-  }
-
+  // The first of two names that collapse to the same key (two code points
+  // above U+10FFFF both become U+FFFD) keeps its value, as a real duplicate does.
   static PyObject* AttributeDict(const attr_list_t& attributes, unsigned long count) {
     PyObject* dict = PyDict_New();
     if (!dict) return nullptr;
@@ -345,10 +369,10 @@ class PythonHtmlHandler final : public Handler {
       const Tessarin::Html::attr_t& attribute = attributes.data[i];
       PyObject* value = CodePointsToStr(attribute.value.data, attribute.value.size);
       PyObject* key = value ? names->Get(attribute.name.data, attribute.name.size) : nullptr;
-      int status = key ? PyDict_SetItem(dict, key, value) : -1;
+      PyObject* kept = key ? PyDict_SetDefault(dict, key, value) : nullptr;
       Py_XDECREF(key);
       Py_XDECREF(value);
-      if (status < 0) {
+      if (!kept) {
         Py_DECREF(dict);
         return nullptr;
       }
@@ -361,22 +385,59 @@ class PythonHtmlHandler final : public Handler {
   bool busy = false;
   bool textMode = false;
   std::vector<Py_UCS4> text;  // characters not yet delivered to OnText
-  // Python code may have run since `epoch` last changed if it differs from
-  // `decidedEpoch`; `decided` and `skipped` hold one bit per method.
-  unsigned long epoch = 0;
-  unsigned long decidedEpoch = ~0ul;
-  unsigned decided = 0;
-  unsigned skipped = 0;
-  unsigned int typeVersion = 0;  // the type's version tag when typeDefaults was read
-  unsigned typeDefaults = 0;
+  DefaultMethods defaults;
 };
 
-// Every so many tokenizer steps a parse runs the pending signal handlers and
-// lets other threads take the interpreter lock for a moment, as the
+// A parse gives signal handlers and other threads their turn, as the
 // interpreter's own loop would: a callback that is not Python code never
-// enters that loop, so without this Ctrl-C would wait for the end of the
-// document and every other thread would stand still until then.
-constexpr unsigned kYieldInterval = 4096;
+// enters that loop. Every kCheckInterval tokenizer steps it runs the pending
+// signal handlers, and once one and a half switch intervals have passed since
+// it last released the interpreter lock, it releases it for a moment.
+// Releasing it more often would starve a waiting thread: each release wakes
+// the waiter before its interval has run out, the parse takes the lock back
+// first, and the waiter starts a new wait without ever asking for the lock.
+// After a full interval the waiter asks, and the next release hands it over.
+class Turns {
+ public:
+  static constexpr unsigned long kCheckInterval = 1024;
+
+  // False with an exception set when a signal handler raised.
+  bool Give() {
+    if (PyErr_CheckSignals() < 0) return false;
+    double now = Now();
+    if (interval < 0) {
+      interval = 1.5 * SwitchInterval();
+      last = now;
+    }
+    if (now - last >= interval) {
+      PyEval_RestoreThread(PyEval_SaveThread());
+      last = Now();
+    }
+    return true;
+  }
+
+ private:
+  static double Now() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+  }
+
+  // sys.getswitchinterval(), read once per parse (and only by a parse long
+  // enough to give turns); 5 ms, the interpreter's default, if it cannot be read.
+  static double SwitchInterval() {
+    PyObject* get = PySys_GetObject("getswitchinterval");  // borrowed
+    PyObject* seconds = get ? PyObject_CallNoArgs(get) : nullptr;
+    double value = seconds ? PyFloat_AsDouble(seconds) : -1;
+    Py_XDECREF(seconds);
+    if (value > 0) return value;
+    PyErr_Clear();
+    return 0.005;
+  }
+
+  double interval = -1;
+  double last = 0;
+};
 
 // Builds the pipeline over a byte stream, runs the tokenizer to the end of
 // input and tears the pipeline down in reverse order. False with a Python
@@ -389,10 +450,10 @@ bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler) {
     Tokenizer tokenizer(consumer);
     tokenizer.SetHandler(handler);
     if (!handler.BeginParse()) return false;
-    while (tokenizer.Run(kYieldInterval) && !handler.Failed()) {
+    Turns turns;
+    while (tokenizer.Run(Turns::kCheckInterval) && !handler.Failed()) {
+      if (!turns.Give()) return false;
       handler.PythonMayHaveRun();
-      if (PyErr_CheckSignals() < 0) return false;
-      PyEval_RestoreThread(PyEval_SaveThread());
     }
     if (handler.Failed()) return false;
     if (tokenizer.OutOfMemory()) {
@@ -455,10 +516,10 @@ class HandlerClaim {
       return;
     }
     native = candidate;
-    native->SetBusy(true);
+    native->Claim();
   }
   ~HandlerClaim() {
-    if (native) native->SetBusy(false);
+    if (native) native->EndParse();
   }
   HandlerClaim(const HandlerClaim&) = delete;
   HandlerClaim& operator=(const HandlerClaim&) = delete;
@@ -563,24 +624,57 @@ PyObject* html_parse_file(PyObject*, PyObject* args) {
 // Default callbacks: each ignores its arguments and returns None.
 PyObject* HtmlHandler_default(PyObject*, PyObject*) { Py_RETURN_NONE; }
 
+// Pickling keeps the instance's __dict__ (None when it has none or it is
+// empty); the parse state belongs to the native handler and is never pickled.
+PyObject* HtmlHandler_getstate(PyObject* self, PyObject*) {
+  PyObject* dict = PyObject_GetAttrString(self, "__dict__");
+  if (!dict) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+    PyErr_Clear();
+    Py_RETURN_NONE;
+  }
+  if (PyDict_Check(dict) && PyDict_GET_SIZE(dict) == 0) {
+    Py_DECREF(dict);
+    Py_RETURN_NONE;
+  }
+  return dict;
+}
+
 PyMethodDef tessarin_HtmlHandler_methods[] = {
     {"OnParseError", HtmlHandler_default, METH_VARARGS,
+     "OnParseError($self, /)\n--\n\n"
      "Called when the parser encountered a parse error. Parse error does not stop the parser."},
-    {"OnDoctype", HtmlHandler_default, METH_VARARGS, "Called when a DOCTYPE token is encountered."},
-    {"OnStartTag", HtmlHandler_default, METH_VARARGS, "Called when a start tag token is encountered."},
-    {"OnEndTag", HtmlHandler_default, METH_VARARGS, "Called when an end tag token is encountered."},
-    {"OnComment", HtmlHandler_default, METH_VARARGS, "Called when a comment token is encountered."},
-    {"OnChar", HtmlHandler_default, METH_VARARGS, "Called when a character token is encountered."},
+    {"OnDoctype", HtmlHandler_default, METH_VARARGS,
+     "OnDoctype($self, name, public_id, system_id, /)\n--\n\n"
+     "Called when a DOCTYPE token is encountered. Each field is a str, or None when missing."},
+    {"OnStartTag", HtmlHandler_default, METH_VARARGS,
+     "OnStartTag($self, name, attributes, self_closing, /)\n--\n\n"
+     "Called when a start tag token is encountered. The attributes dict is emptied when it returns."},
+    {"OnEndTag", HtmlHandler_default, METH_VARARGS,
+     "OnEndTag($self, name, /)\n--\n\nCalled when an end tag token is encountered."},
+    {"OnComment", HtmlHandler_default, METH_VARARGS,
+     "OnComment($self, text, /)\n--\n\nCalled when a comment token is encountered."},
+    {"OnChar", HtmlHandler_default, METH_VARARGS,
+     "OnChar($self, char, /)\n--\n\nCalled when a character token is encountered."},
     {"OnEof", HtmlHandler_default, METH_VARARGS,
+     "OnEof($self, /)\n--\n\n"
      "Called when the end-of-file token is encountered. This token is returned when there is not more data to "
      "parse, even if the data does not come from an actual file. Parsing terminates after this token has been "
      "encountered."},
     {"OnText", HtmlHandler_default, METH_VARARGS,
+     "OnText($self, text, /)\n--\n\n"
      "Called with a run of consecutive characters when the handler overrides it; OnChar is then not called. "
      "A run ends before any other callback; a long run may arrive in several calls."},
+    {"__getstate__", HtmlHandler_getstate, METH_NOARGS,
+     "__getstate__($self, /)\n--\n\nThe instance's __dict__ for pickling, or None; the parse state is not kept."},
     {nullptr, nullptr, 0, nullptr}};
 
-PyObject* HtmlHandler_new(PyTypeObject* type, PyObject*, PyObject*) {
+PyObject* HtmlHandler_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  // As object() does: arguments are refused unless a subclass defines __init__ to take them.
+  if ((PyTuple_GET_SIZE(args) || (kwargs && PyDict_GET_SIZE(kwargs))) && type->tp_init == PyBaseObject_Type.tp_init) {
+    PyErr_Format(PyExc_TypeError, "%.200s() takes no arguments", type->tp_name);
+    return nullptr;
+  }
   PyObject* self = type->tp_alloc(type, 0);
   if (!self) return nullptr;
   PythonHtmlHandler* native = new (std::nothrow) PythonHtmlHandler();
@@ -598,10 +692,27 @@ void HtmlHandler_dealloc(PyObject* self) {
   Py_TYPE(self)->tp_free(self);
 }
 
-// Filled in by PyInit_htmltess; everything it does not set keeps the interpreter's defaults.
+// Filled in and readied once, by the first initialisation of the module; a
+// module initialised again (the same file loaded under another name) shares it.
 PyTypeObject tessarin_HtmlParserType;
 
 PyTypeObject* HandlerType() { return &tessarin_HtmlParserType; }
+
+bool ReadyHandlerType() {
+  PyTypeObject& type = tessarin_HtmlParserType;
+  if (type.tp_flags & Py_TPFLAGS_READY) return true;
+  Py_SET_REFCNT(&type, 1);
+  type.tp_name = "htmltess.HtmlParser";
+  type.tp_basicsize = sizeof(tessarin_HtmlHandler);
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+  type.tp_doc =
+      "HtmlHandler()\n--\n\n"
+      "HTML handler objects. Subclass and override the callbacks of interest; the others do nothing.";
+  type.tp_methods = tessarin_HtmlHandler_methods;
+  type.tp_new = HtmlHandler_new;
+  type.tp_dealloc = HtmlHandler_dealloc;
+  return PyType_Ready(&type) == 0;
+}
 
 PyMethodDef tessarin_methods[] = {
     {"html_parse_string", html_parse_string, METH_VARARGS,
@@ -614,43 +725,45 @@ PyMethodDef tessarin_methods[] = {
      "every token to the handler's callbacks in document order. Returns True."},
     {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef tessarinwebmodule = {PyModuleDef_HEAD_INIT,
-                                 "tessarin",
-                                 "Module that provides tools for the web.",
-                                 -1,
-                                 tessarin_methods,
-                                 nullptr,
-                                 nullptr,
-                                 nullptr,
-                                 nullptr};
+PyModuleDef htmltessModule = {
+    PyModuleDef_HEAD_INIT,
+    "htmltess",
+    "An exact, fast HTML tokenizer following the tokenization stage of the WHATWG HTML standard.\n\n"
+    "Subclass HtmlHandler, override the callbacks you need (OnStartTag, OnEndTag, OnChar or OnText,\n"
+    "OnComment, OnDoctype, OnParseError, OnEof) and pass an instance with a document to\n"
+    "html_parse_string (str or UTF-8 bytes-like object) or html_parse_file (a path). Every token\n"
+    "reaches its callback the moment it is recognised, in document order.",
+    -1,
+    tessarin_methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr};
 
 }  // namespace
 
 PyMODINIT_FUNC PyInit_htmltess(void) {
-  Py_SET_REFCNT(&tessarin_HtmlParserType, 1);
-  tessarin_HtmlParserType.tp_name = "tessarin.HtmlParser";
-  tessarin_HtmlParserType.tp_basicsize = sizeof(tessarin_HtmlHandler);
-  tessarin_HtmlParserType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-  tessarin_HtmlParserType.tp_doc = "HTML handler objects";
-  tessarin_HtmlParserType.tp_methods = tessarin_HtmlHandler_methods;
-  tessarin_HtmlParserType.tp_new = HtmlHandler_new;
-  tessarin_HtmlParserType.tp_dealloc = HtmlHandler_dealloc;
-  if (PyType_Ready(&tessarin_HtmlParserType) < 0) return nullptr;
-
+  if (!ReadyHandlerType()) return nullptr;
   for (int i = 0; i < kMethodCount; ++i) {
     if (!methodNames[i] && !(methodNames[i] = PyUnicode_InternFromString(methodNameStrings[i]))) return nullptr;
-    defaultMethods[i] = PyDict_GetItemWithError(tessarin_HtmlParserType.tp_dict, methodNames[i]);
-    if (!defaultMethods[i]) return nullptr;
   }
   if (!names && !(names = new (std::nothrow) NameCache())) {
     PyErr_NoMemory();
     return nullptr;
   }
-  PyObject* module = PyModule_Create(&tessarinwebmodule);
+  PyObject* module = PyModule_Create(&htmltessModule);
   if (!module) return nullptr;
-  Py_INCREF(&tessarin_HtmlParserType);
-  if (PyModule_AddObject(module, "HtmlHandler", reinterpret_cast<PyObject*>(&tessarin_HtmlParserType)) < 0) {
-    Py_DECREF(&tessarin_HtmlParserType);
+  PyObject* type = reinterpret_cast<PyObject*>(&tessarin_HtmlParserType);
+  // Published as HtmlHandler; HtmlParser, its own name, is where pickle finds it.
+  for (const char* name : {"HtmlHandler", "HtmlParser"}) {
+    Py_INCREF(type);
+    if (PyModule_AddObject(module, name, type) < 0) {
+      Py_DECREF(type);
+      Py_DECREF(module);
+      return nullptr;
+    }
+  }
+  if (PyModule_AddStringConstant(module, "__version__", HTMLTESS_VERSION) < 0) {
     Py_DECREF(module);
     return nullptr;
   }

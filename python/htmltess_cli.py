@@ -1,9 +1,9 @@
-"""Command-line front end of htmltess: prints the tokens of an HTML document.
+"""Command-line front end of htmltess: prints the tokens of HTML documents.
 
-    htmltess FILE            one JSON array per token and line (JSON Lines)
-    htmltess --stats FILE    counts per token kind, bytes and throughput
+    htmltess FILE...            one JSON array per token and line (JSON Lines)
+    htmltess --stats FILE...    counts per token kind, bytes and throughput
 
-FILE may be "-" for standard input.
+A FILE may be "-" for standard input; several are read in order.
 """
 
 from __future__ import annotations
@@ -18,144 +18,208 @@ from typing import BinaryIO, Callable
 
 import htmltess
 
-# Characters of a run are written in pieces of this many, so a long text never
-# has to be held whole.
-_RUN_PIECE = 4096
+# Output lines are collected and written in blocks of this many.
+_BLOCK = 4096
+
+_encode = json.JSONEncoder(ensure_ascii=False).encode
+_RUN_END = '"]\n'
+# A str as a JSON string literal, quotes included; its escapes are per character.
+_quote: Callable[[str], str] = json.encoder.encode_basestring
 
 
-def _json_bytes(value: object) -> bytes:
-    """UTF-8 JSON with non-ASCII characters as themselves and lone surrogates as \\u escapes."""
-    return json.dumps(value, ensure_ascii=False).encode("utf-8", "backslashreplace")
+class OutputError(Exception):
+    """Writing the output failed; carries the OSError."""
 
 
 class JsonLinesWriter(htmltess.HtmlHandler):
-    """Writes each token as one JSON array per line; adjacent characters form one run."""
+    """Writes each token as one JSON array per line; the pieces of a text run form one line.
+
+    Each callback closes an open text run and adds its line; the frequent ones
+    do it inline, since this is the command's hot path.
+    """
 
     def __init__(self, out: BinaryIO) -> None:
         self.out = out
-        self.piece: list[str] = []
+        self.parts: list[str] = []
         self.in_run = False
+        self.lines: dict[object, str] = {}  # recurring lines (end tags, bare start tags), made once
 
     def OnParseError(self) -> None:
-        self.write(["ParseError"])
+        parts = self.parts
+        if self.in_run:
+            parts.append(_RUN_END)
+            self.in_run = False
+        parts.append('["ParseError"]\n')
+        if len(parts) > _BLOCK:
+            self.flush()
 
     def OnDoctype(self, name: str | None, public_id: str | None, system_id: str | None) -> None:
-        self.write(["DOCTYPE", name, public_id, system_id])
+        self.add(_encode(["DOCTYPE", name, public_id, system_id]) + "\n")
 
     def OnStartTag(self, name: str, attributes: dict[str, str], self_closing: bool) -> None:
-        self.write(["StartTag", name, attributes, self_closing])
+        parts = self.parts
+        if self.in_run:
+            parts.append(_RUN_END)
+            self.in_run = False
+        if attributes:
+            pairs = ", ".join([_quote(key) + ": " + _quote(value) for key, value in attributes.items()])
+            parts.append(
+                f'["StartTag", {_quote(name)}, {{{pairs}}}, {"true" if self_closing else "false"}]\n'
+            )
+        else:
+            key = (name, self_closing)
+            parts.append(self.lines.get(key) or self.line_of(key))
+        if len(parts) > _BLOCK:
+            self.flush()
 
     def OnEndTag(self, name: str) -> None:
-        self.write(["EndTag", name])
+        parts = self.parts
+        if self.in_run:
+            parts.append(_RUN_END)
+            self.in_run = False
+        parts.append(self.lines.get(name) or self.line_of(name))
+        if len(parts) > _BLOCK:
+            self.flush()
 
     def OnComment(self, text: str) -> None:
-        self.write(["Comment", text])
+        self.add(_encode(["Comment", text]) + "\n")
 
-    def OnChar(self, char: str) -> None:
-        piece = self.piece
-        piece.append(char)
-        if len(piece) == _RUN_PIECE:
-            self.write_piece()
+    def OnText(self, text: str) -> None:
+        if self.in_run:
+            self.parts.append(_quote(text)[1:-1])
+        else:
+            self.parts.append('["Character", ' + _quote(text)[:-1])
+            self.in_run = True
+        if len(self.parts) > _BLOCK:
+            self.flush()
 
     def OnEof(self) -> None:
-        self.end_run()
+        self.add("")
+        self.flush()
 
-    def write(self, token: list[object]) -> None:
-        self.end_run()
-        self.out.write(_json_bytes(token) + b"\n")
+    def line_of(self, key: str | tuple[str, bool]) -> str:
+        token = ["EndTag", key] if isinstance(key, str) else ["StartTag", key[0], {}, key[1]]
+        line = self.lines[key] = _encode(token) + "\n"
+        return line
 
-    def write_piece(self) -> None:
-        if not self.in_run:
-            self.out.write(b'["Character", "')
-            self.in_run = True
-        # The escapes of a JSON string are per character, so pieces concatenate.
-        self.out.write(_json_bytes("".join(self.piece))[1:-1])
-        self.piece.clear()
-
-    def end_run(self) -> None:
-        if self.piece:
-            self.write_piece()
+    def add(self, line: str) -> None:
         if self.in_run:
-            self.out.write(b'"]\n')
+            self.parts.append(_RUN_END)
             self.in_run = False
+        self.parts.append(line)
+        if len(self.parts) > _BLOCK:
+            self.flush()
+
+    def flush(self) -> None:
+        # Lone surrogates, which UTF-8 cannot carry, become \\u escapes.
+        data = "".join(self.parts).encode("utf-8", "backslashreplace")
+        self.parts.clear()
+        write(self.out, data)
+
+
+def write(out: BinaryIO, data: bytes) -> None:
+    try:
+        out.write(data)
+        out.flush()
+    except OSError as error:
+        raise OutputError(error) from error
 
 
 TOKEN_KINDS = ("DOCTYPE", "StartTag", "EndTag", "Comment", "Character", "ParseError")
 
 
 class TokenCounter(htmltess.HtmlHandler):
-    """Counts the tokens of each kind; every character is one token."""
+    """Counts the tokens of each kind as the JSON Lines output shows them: a text run is one Character."""
 
     def __init__(self) -> None:
-        self.doctypes = self.start_tags = self.end_tags = self.comments = self.characters = self.errors = 0
+        self.counts = dict.fromkeys(TOKEN_KINDS, 0)
+        self.in_run = False
+
+    def count(self, kind: str) -> None:
+        self.counts[kind] += 1
+        self.in_run = False
 
     def OnParseError(self) -> None:
-        self.errors += 1
+        self.count("ParseError")
 
     def OnDoctype(self, name: str | None, public_id: str | None, system_id: str | None) -> None:
-        self.doctypes += 1
+        self.count("DOCTYPE")
 
     def OnStartTag(self, name: str, attributes: dict[str, str], self_closing: bool) -> None:
-        self.start_tags += 1
+        self.count("StartTag")
 
     def OnEndTag(self, name: str) -> None:
-        self.end_tags += 1
+        self.count("EndTag")
 
     def OnComment(self, text: str) -> None:
-        self.comments += 1
+        self.count("Comment")
 
-    def OnChar(self, char: str) -> None:
-        self.characters += 1
+    def OnText(self, text: str) -> None:
+        if not self.in_run:
+            self.count("Character")
+            self.in_run = True
 
-    def counts(self) -> dict[str, int]:
-        values = (self.doctypes, self.start_tags, self.end_tags, self.comments, self.characters, self.errors)
-        return dict(zip(TOKEN_KINDS, values))
+    def OnEof(self) -> None:
+        self.in_run = False
 
 
-def parse(handler: htmltess.HtmlHandler, path: str) -> int:
+def parse(handler: htmltess.HtmlHandler, path: str, options: dict[str, object]) -> int:
     """Parses the document at path ("-" for standard input) and returns its size in bytes.
 
-    A regular file is read as it is parsed; standard input and paths that are not
-    regular files (pipes such as <(cmd), devices) are read into memory first.
+    A file that reports a size is read as it is parsed; standard input and
+    paths that report none (pipes such as <(cmd), devices, the files of /proc)
+    are read into memory first, so that their size is known.
     """
     if path == "-":
-        return _parse_bytes(handler, sys.stdin.buffer.read())
-    try:
-        htmltess.html_parse_file(handler, path)
-    except OSError as error:
-        if error.errno != errno.ESPIPE or error.filename != path:
-            raise
+        data = sys.stdin.buffer.read()
+    else:
+        size = os.stat(path).st_size
+        if size:
+            htmltess.html_parse_file(handler, path, **options)
+            return size
         with open(path, "rb") as file:
-            return _parse_bytes(handler, file.read())
-    return os.stat(path).st_size
-
-
-def _parse_bytes(handler: htmltess.HtmlHandler, data: bytes) -> int:
-    htmltess.html_parse_string(handler, data)
+            data = file.read()
+    htmltess.html_parse_string(handler, data, **options)
     return len(data)
 
 
-def print_tokens(path: str) -> None:
-    out = sys.stdout.buffer
-    parse(JsonLinesWriter(out), path)
-    out.flush()
+def print_tokens(paths: list[str], options: dict[str, object], out: BinaryIO) -> int:
+    status = 0
+    for path in paths:
+        writer = JsonLinesWriter(out)
+        try:
+            parse(writer, path, options)
+        except OSError as error:
+            writer.OnEof()  # what was read before the error
+            status = _report(path, error)
+    return status
 
 
-def print_stats(path: str) -> None:
-    counter = TokenCounter()
+def print_stats(paths: list[str], options: dict[str, object], out: BinaryIO) -> int:
+    counter, size, status = TokenCounter(), 0, 0
     start = time.perf_counter()
-    size = parse(counter, path)
+    for path in paths:
+        try:
+            size += parse(counter, path, options)
+        except OSError as error:
+            status = _report(path, error)
     seconds = time.perf_counter() - start
-    rows: list[tuple[str, object]] = list(counter.counts().items())
+    if status and not size:  # nothing was read
+        return status
+    rows: list[tuple[str, object]] = list(counter.counts.items())
     rows.append(("bytes", size))
     rows.append(("seconds", f"{seconds:.6f}"))
     rows.append(("MB/s", f"{size / seconds / 1e6:.2f}" if seconds > 0 else "inf"))
-    for name, value in rows:
-        print(f"{name:<10} {value:>14}")
-    sys.stdout.flush()
+    write(out, "".join(f"{name:<10} {value:>14}\n" for name, value in rows).encode())
+    return status
 
 
-def _stop_quietly_on_closed_pipe() -> None:
+def _report(path: str, error: OSError) -> int:
+    print(f"htmltess: {path}: {error.strerror or error}", file=sys.stderr)
+    return 1
+
+
+def _stop_quietly_on_closed_output() -> None:
     # Whatever is still buffered for stdout can no longer be written: point
     # stdout at /dev/null so that the interpreter's final flush does not fail.
     devnull = os.open(os.devnull, os.O_WRONLY)
@@ -163,27 +227,40 @@ def _stop_quietly_on_closed_pipe() -> None:
     os.close(devnull)
 
 
-def main(argv: list[str] | None = None) -> int:
+def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="htmltess",
-        description="Print the tokens of an HTML document (UTF-8) as JSON Lines, one token per line.",
+        description="Print the tokens of HTML documents (UTF-8) as JSON Lines, one token per line.",
     )
-    parser.add_argument("file", metavar="FILE", help='the document; "-" reads standard input')
+    parser.add_argument("files", nargs="+", metavar="FILE", help='a document; "-" reads standard input')
     parser.add_argument(
         "--stats", action="store_true", help="print counts per token kind, bytes and throughput instead"
     )
-    args = parser.parse_args(argv)
-    run: Callable[[str], None] = print_stats if args.stats else print_tokens
+    parser.add_argument("--version", action="version", version=f"%(prog)s {htmltess.__version__}")
+    return parser
+
+
+def parse_options(args: argparse.Namespace) -> dict[str, object]:
+    """The keyword arguments of the parse functions that the options select."""
+    return {}
+
+
+def main(argv: list[str] | None = None) -> int:
+    args = build_parser().parse_args(argv)
+    if sys.stdout is None:  # started with standard output closed: nothing can be written
+        return 0
+    run = print_stats if args.stats else print_tokens
     try:
-        run(args.file)
-    except BrokenPipeError:
-        _stop_quietly_on_closed_pipe()
+        return run(args.files, parse_options(args), sys.stdout.buffer)
+    except OutputError as error:
+        _stop_quietly_on_closed_output()
+        cause = error.args[0]
+        if cause.errno in (errno.EPIPE, errno.EBADF):  # the reader went away, or there is none
+            return 0
+        print(f"htmltess: standard output: {cause.strerror or cause}", file=sys.stderr)
+        return 1
     except KeyboardInterrupt:
         return 130
-    except OSError as error:
-        print(f"htmltess: {args.file}: {error.strerror or error}", file=sys.stderr)
-        return 1
-    return 0
 
 
 if __name__ == "__main__":

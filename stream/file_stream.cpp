@@ -48,8 +48,6 @@ FileInputStream::FileInputStream(char const* path) {
     openError = LastError();
   } else if (!(buffer = static_cast<unsigned char*>(std::malloc(kBufferSize)))) {
     openError = ENOMEM;
-  } else if (fseeko(file, 0, SEEK_END) != 0 || (size = ftello(file)) < 0 || fseeko(file, 0, SEEK_SET) != 0) {
-    openError = LastError();
   }
   if (openError) {
     if (file)
@@ -57,7 +55,6 @@ FileInputStream::FileInputStream(char const* path) {
     else
       close(fd);
     file = nullptr;
-    size = 0;
   }
   window.bytes = buffer;
 }
@@ -67,8 +64,10 @@ FileInputStream::~FileInputStream() {
   std::free(buffer);
 }
 
+// Reads until the file ends, whatever size it reports: files such as those
+// of /proc report 0 and have content.
 bool FileInputStream::Refill() {
-  if (!file) return false;
+  if (!file || readError) return false;
   size_t unread = bufferFill - bufferPos;
   if (bufferPos) {
     std::memmove(buffer, buffer + bufferPos, unread);
@@ -76,26 +75,19 @@ bool FileInputStream::Refill() {
     bufferPos = 0;
     bufferFill = unread;
   }
-  uint64_t left = static_cast<uint64_t>(size - (bufferStart + static_cast<int64_t>(bufferFill)));
-  size_t want = static_cast<size_t>(std::min<uint64_t>(kBufferSize - bufferFill, left));
+  size_t want = kBufferSize - bufferFill;
   if (want == 0) return false;
   size_t got = Read(file, buffer + bufferFill, want);
   bufferFill += got;
-  if (got < want) {
-    // The file ended early (it shrank) or a read failed: either way it ends here.
-    if (std::ferror(file)) readError = LastError();
-    size = bufferStart + static_cast<int64_t>(bufferFill);
-  }
+  // A read error ends the stream where it happened.
+  if (got < want && std::ferror(file)) readError = LastError();
   return got > 0;
 }
 
 void FileInputStream::SeekTo(int64_t position) {
   bufferStart = position;
   bufferPos = bufferFill = 0;
-  if (file && fseeko(file, position, SEEK_SET) != 0) {
-    readError = LastError();
-    size = position;
-  }
+  if (file && fseeko(file, position, SEEK_SET) != 0) readError = LastError();
 }
 
 size_t FileInputStream::Take(unsigned char* out, unsigned long n) {

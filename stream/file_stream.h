@@ -44,13 +44,12 @@ class FileInputStream final : public RawInputStream {
   // Returns false when nothing more could be read.
   bool Refill();
   // Copies up to n bytes to out (or drops them when out is null) and consumes
-  // them; reads stop at the end of the file as it is now.
+  // them; reads stop where the file ends when they reach it.
   size_t Take(unsigned char* out, unsigned long n);
   // Drops the buffer and continues reading at an absolute position.
   void SeekTo(int64_t position);
 
   FILE* file = nullptr;
-  int64_t size = 0;  // measured once when opened; lowered if the file turns out shorter
   unsigned char* buffer = nullptr;
   int64_t bufferStart = 0;  // file offset of buffer[0]; the FILE is at bufferStart + bufferFill
   size_t bufferPos = 0;

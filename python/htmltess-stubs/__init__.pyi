@@ -4,6 +4,8 @@ from typing import Literal
 
 from _typeshed import ReadableBuffer, StrOrBytesPath
 
+__version__: str
+
 class HtmlHandler:
     """HTML handler objects.
 
@@ -20,6 +22,8 @@ class HtmlHandler:
     def OnEof(self) -> None: ...
     def OnText(self, text: str, /) -> None:
         """Extension: when overridden, runs of characters arrive here instead of OnChar."""
+
+HtmlParser = HtmlHandler
 
 def html_parse_string(handler: HtmlHandler, text: str | ReadableBuffer, /) -> Literal[True]: ...
 def html_parse_file(handler: HtmlHandler, path: StrOrBytesPath, /) -> Literal[True]: ...

@@ -5,9 +5,12 @@ import ctypes
 import errno
 import functools
 import gc
+import inspect
 import mmap
 import os
 import pathlib
+import pickle
+import re
 import signal
 import subprocess
 import sys
@@ -17,6 +20,7 @@ import htmltess
 import pytest
 from recording import OnFirstChar, Recorder, tokens
 
+PYPROJECT = pathlib.Path(__file__).resolve().parents[2] / "pyproject.toml"
 parse_string = htmltess.html_parse_string
 parse_file = htmltess.html_parse_file
 C = "Character"
@@ -68,6 +72,8 @@ def test_str_bytes_buffers_and_files_give_the_same_callbacks(tmp_path, document,
         (b"<a b='\xf4\x90\x80\x80'>", [("StartTag", "a", {"b": "\ufffd"}, False)]),
         (b"\xed\xa0\x80\xed\xbf\xbf", [(C, "\ud800\udfff")]),
         (b"\xc0\x80", [("ParseError",), (C, "\0")]),
+        # Two names that both become U+FFFD: the first keeps its value, as a real duplicate does.
+        (b"<a \xf4\x90\x80\x80=1 \xf4\x90\x80\x81=2>", [("StartTag", "a", {"\ufffd": "1"}, False)]),
     ],
 )
 def test_decoding(data, expected):
@@ -148,6 +154,16 @@ def test_paths_may_be_str_bytes_or_path_like(tmp_path, path_type):
     with pytest.raises(FileNotFoundError) as raised:
         parse_file(recorder, missing)
     assert raised.value.filename == missing
+
+
+@pytest.mark.parametrize("path", ["/proc/version", "/proc/self/cmdline"])
+def test_a_file_that_reports_size_0_is_read_to_its_end(path):
+    with open(path, "rb") as file:
+        expected = tokens(file.read())
+    assert os.stat(path).st_size == 0 and expected
+    recorder = Recorder()
+    assert parse_file(recorder, path) is True
+    assert recorder.tokens() == expected
 
 
 def break_descriptor(path):
@@ -282,6 +298,19 @@ def test_thousands_of_parses_do_not_grow_the_process(tmp_path):
     assert rss < 8 * 1024 * 1024 and native < 64 * 1024 and python_blocks < 100, (rss, native, python_blocks)
 
 
+class Texts(htmltess.HtmlHandler):
+    def OnText(self, text):
+        pass
+
+
+def test_an_idle_handler_holds_no_text_buffer():
+    handlers, text = [Texts() for _ in range(200)], "x" * 100_000
+    before = footprint()[1]
+    for handler in handlers:
+        parse_string(handler, text)
+    assert footprint()[1] - before < 1024 * 1024
+
+
 @pytest.mark.parametrize("document, error", [("ac", None), ("a\0c", Boom), ("abc", RuntimeError)])
 def test_a_handler_is_freed_after_its_parses(document, error):
     handler = Misbehaving()
@@ -300,3 +329,53 @@ def test_a_parse_keeps_no_reference(text):
     for _ in range(100):
         parse_string(handler, text)
     assert (sys.getrefcount(handler), sys.getrefcount(text)) == counts
+
+
+SECOND_INIT = """
+import gc, importlib.machinery, importlib.util, htmltess
+subclasses = [type(f"Sub{i}", (htmltess.HtmlHandler,), {}) for i in range(10)]
+loader = importlib.machinery.ExtensionFileLoader("other.htmltess", htmltess.__file__)
+other = importlib.util.module_from_spec(importlib.util.spec_from_loader("other.htmltess", loader))
+loader.exec_module(other)
+del subclasses
+gc.collect()
+print(other.HtmlHandler is htmltess.HtmlHandler, other.html_parse_string(other.HtmlHandler(), "x"))
+"""
+
+
+def test_the_module_initialised_twice_shares_its_type():
+    result = subprocess.run([sys.executable, "-c", SECOND_INIT], check=False, capture_output=True, text=True)
+    assert (result.returncode, result.stdout.split()) == (0, ["True", "True"]), result.stderr
+
+
+def test_everything_lives_in_htmltess_and_pickles():
+    assert (htmltess.__name__, htmltess.HtmlParser) == ("htmltess", htmltess.HtmlHandler)
+    assert "html_parse_string" in htmltess.__doc__
+    version = re.search(r'^version = "(.*)"', PYPROJECT.read_text(), re.MULTILINE)[1]
+    assert htmltess.__version__ == version
+    for thing in htmltess.HtmlHandler, htmltess.html_parse_string, htmltess.html_parse_file:
+        assert thing.__module__ == "htmltess" and pickle.loads(pickle.dumps(thing)) is thing
+    signature = inspect.signature(htmltess.HtmlHandler.OnStartTag)
+    assert list(signature.parameters) == ["self", "name", "attributes", "self_closing"]
+
+
+def test_a_handler_pickles_its_dict_only():
+    recorder = Recorder()
+    parse_string(recorder, "<p>x")
+    copy = pickle.loads(pickle.dumps(recorder))
+    assert (type(copy), copy.events) == (Recorder, recorder.events)
+    assert parse_string(copy, "y") is True and copy.events[-2:] == [(C, "y"), ("EOF",)]
+    assert type(pickle.loads(pickle.dumps(htmltess.HtmlHandler()))) is htmltess.HtmlHandler
+
+
+class TakesArguments(htmltess.HtmlHandler):
+    def __init__(self, a, b, x):
+        self.arguments = a, b, x
+
+
+@pytest.mark.parametrize(
+    "handler_type, accepted", [(htmltess.HtmlHandler, False), (Silent, False), (TakesArguments, True)]
+)
+def test_arguments_are_refused_unless_init_takes_them(handler_type, accepted):
+    with contextlib.nullcontext() if accepted else pytest.raises(TypeError, match="takes no arguments"):
+        handler_type(1, 2, x=3)

@@ -1,5 +1,6 @@
 """The htmltess command: JSON Lines output, statistics, inputs, exit codes."""
 
+import collections
 import json
 import os
 import pathlib
@@ -7,7 +8,9 @@ import subprocess
 import sys
 import threading
 
+import htmltess as htmltess_module
 import pytest
+from htmltess_cli import TOKEN_KINDS
 from recording import tokens
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "hello.html"
@@ -58,17 +61,28 @@ def test_writes_utf8_with_lone_surrogates_escaped(document, output):
     assert htmltess("-", input=document.encode("utf-8", "surrogatepass")).stdout == output.encode("utf-8")
 
 
-def test_stats_counts_tokens_and_bytes(tmp_path):
-    document = "<!DOCTYPE html><p>a\0b\u00e9\U0001f600</p><!---->\n".encode()
-    path = tmp_path / "doc.html"
-    path.write_bytes(document)
-    result = htmltess("--stats", path)
-    assert result.returncode == 0
+def kinds(stdout):
+    return collections.Counter(token[0] for token in lines(stdout))
+
+
+def test_several_files_in_order_and_stats_count_as_the_output_shows(tmp_path):
+    documents = ["<!DOCTYPE html><p>a\0b\u00e9\U0001f600</p><!---->\n", "x" * 100_000 + "<br/>y"]
+    paths = [
+        tmp_path / "1.html",
+        tmp_path / "2.html",
+        pathlib.Path("/proc/version"),
+    ]  # the last reports size 0
+    for path, document in zip(paths, documents):
+        path.write_text(document)
+    documents.append(paths[2].read_text())
+    output = htmltess(*paths).stdout
+    assert lines(output) == [list(token) for document in documents for token in tokens(document)]
+    result = htmltess("--stats", *paths)
     stats = dict(line.split() for line in result.stdout.decode().splitlines())
-    counts = {"DOCTYPE": 1, "StartTag": 1, "EndTag": 1, "Comment": 1, "Character": 6, "ParseError": 1}
-    assert {kind: int(stats[kind]) for kind in counts} == counts
-    assert int(stats["bytes"]) == len(document)
-    assert float(stats["seconds"]) >= 0 and "MB/s" in stats
+    assert {kind: int(stats[kind]) for kind in TOKEN_KINDS} == {
+        kind: kinds(output)[kind] for kind in TOKEN_KINDS
+    }
+    assert int(stats["bytes"]) == sum(len(d.encode()) for d in documents) and result.returncode == 0
 
 
 @pytest.mark.parametrize(
@@ -85,10 +99,36 @@ def test_an_unreadable_file_exits_1_with_a_message(tmp_path, make_path, message,
     assert result.stderr.decode().startswith(f"htmltess: {path}: ") and message in result.stderr
 
 
-@pytest.mark.parametrize("args", [[], ["a", "b"], ["--bogus", "x"]])
+@pytest.mark.parametrize("args", [[], ["--bogus", "x"]])
 def test_bad_usage_exits_2(args):
     result = htmltess(*args)
     assert result.returncode == 2 and b"usage: htmltess" in result.stderr
+
+
+def test_version():
+    result = htmltess("--version")
+    assert (result.returncode, result.stdout.decode().split()) == (
+        0,
+        ["htmltess", htmltess_module.__version__],
+    )
+
+
+@pytest.mark.parametrize(
+    "stdout, status, stderr",
+    [
+        ("/dev/full", 1, b"htmltess: standard output: No space left on device\n"),
+        (None, 0, b""),  # closed
+    ],
+)
+def test_output_that_cannot_be_written(stdout, status, stderr):
+    def close_stdout():
+        os.close(1)
+
+    command = [sys.executable, "-m", "htmltess_cli", str(EXAMPLE)]
+    with open(stdout or os.devnull, "wb") as out:
+        kwargs = {"stdout": out} if stdout else {"preexec_fn": close_stdout}
+        result = subprocess.run(command, check=False, stderr=subprocess.PIPE, **kwargs)
+    assert (result.returncode, result.stderr) == (status, stderr)
 
 
 def test_a_closed_pipe_ends_quietly(tmp_path):

@@ -3,9 +3,13 @@ threads. None of it may crash. A raised exception propagates unchanged and ends 
 parsing cannot start another parse; kept attribute dicts are emptied; methods are looked up by name at every
 call, so a change takes effect at the next call."""
 
+import gc
 import subprocess
 import sys
+import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
+from contextlib import nullcontext
 
 import htmltess
 import pytest
@@ -98,33 +102,38 @@ class Deeper(htmltess.HtmlHandler):
         htmltess.html_parse_string(Deeper(), "x")
 
 def native_chain(length):
-    # Each parse's OnEof starts the next parse without any Python frame between.
-    handler = htmltess.HtmlHandler()
+    # Each parse's OnEof starts the next parse without any Python frame between. Only the list holds the
+    # outermost handler, so that they are freed one by one, not by a recursion as deep as the chain (which
+    # overflows the small stack on 3.13.0).
+    chain = [htmltess.HtmlHandler()]
     for _ in range(length):
-        outer = Deeper()
-        outer.OnEof = functools.partial(htmltess.html_parse_string, handler, "")
-        handler = outer
-    return handler
+        chain.append(Deeper())
+        chain[-1].OnEof = functools.partial(htmltess.html_parse_string, chain[-2], "")
+    return chain
+
+def attempt(handler, text):
+    try:
+        htmltess.html_parse_string(handler, text)
+    except RecursionError:
+        print("RecursionError")
 
 def run():
-    for handler, text in (Deeper(), "x"), (native_chain(100_000), ""):
-        try:
-            htmltess.html_parse_string(handler, text)
-        except RecursionError as error:
-            print("limit" if "maximum recursion depth" in str(error) else "stack")
+    attempt(Deeper(), "x")
+    chain = native_chain(100_000)
+    attempt(chain[-1], "")
     print(htmltess.html_parse_string(htmltess.HtmlHandler(), "x"))
 
 threading.Thread(target=run).start()
 """
 
 
-@pytest.mark.parametrize(
-    "limit, stack, ended_by", [(1000, 0, "limit"), (1_000_000, 0, "stack"), (1000, 256 * 1024, "stack")]
-)
-def test_deep_nesting_ends_in_recursion_error(limit, stack, ended_by):
+# By the recursion limit, or by the free stack where the limit is raised or the thread's stack is small
+# (which guard fires first varies between Python versions).
+@pytest.mark.parametrize("limit, stack", [(1000, 0), (1_000_000, 0), (1000, 256 * 1024)])
+def test_deep_nesting_ends_in_recursion_error(limit, stack):
     script = NESTING.format(limit=limit, stack=stack)
     result = subprocess.run([sys.executable, "-c", script], check=False, capture_output=True, text=True)
-    assert (result.returncode, result.stdout.split()) == (0, [ended_by, ended_by, "True"]), result.stderr
+    assert (result.returncode, result.stdout.split()) == (0, ["RecursionError"] * 2 + ["True"]), result.stderr
 
 
 def test_kept_attribute_dicts_are_emptied():
@@ -202,3 +211,181 @@ def test_threads_parsing_concurrently_with_their_own_handlers():
             assert list(pool.map(tokens, documents)) == expected
     finally:
         sys.setswitchinterval(interval)
+
+
+class Meta(type):
+    @property
+    def OnText(cls):
+        return "a metaclass attribute, invisible from instances"
+
+    @property
+    def OnDoctype(cls):
+        raise LookupError("raised by the metaclass, never seen by instances")
+
+
+class Text(Recorder):
+    def OnText(self, text):
+        self.record(("Text", text))
+
+
+def text_reset_on_instance():
+    handler = Text()
+    handler.OnText = htmltess.HtmlHandler.OnText.__get__(handler)
+    return handler
+
+
+class TextAndTags(htmltess.HtmlHandler):
+    def __init__(self):
+        self.events = []
+
+    def OnText(self, text):
+        self.events.append(("Text", text))
+
+    def OnStartTag(self, name, attributes, self_closing):
+        self.events.append(("StartTag", name, dict(attributes), self_closing))
+
+
+class RaisingLookup(Recorder):
+    @property
+    def OnComment(self):
+        raise LookupError("raised by the lookup")
+
+
+class Installing(htmltess.HtmlHandler):
+    """Records end tags; the collector's callback installs an OnChar on the instance and marks where."""
+
+    def __init__(self):
+        self.events = []
+
+    def OnEndTag(self, name):
+        self.events.append(("EndTag", name))
+
+    def install(self, phase, info):
+        if "OnChar" not in vars(self):
+            self.events.append(("Installed",))
+            self.OnChar = lambda char: self.events.append((C, char))
+
+
+def override_installed_by_gc(handler, document):
+    """Parses with the collector running at every allocation and an OnChar installed at its first run."""
+    threshold = gc.get_threshold()
+    gc.callbacks.append(handler.install)
+    gc.set_threshold(1)
+    try:
+        parse_string(handler, document)
+    finally:
+        gc.set_threshold(*threshold)
+        gc.callbacks.remove(handler.install)
+    after = (
+        handler.events[handler.events.index(("Installed",)) + 1 :] if ("Installed",) in handler.events else []
+    )
+    ends, chars = after.count(("EndTag", "p")), after.count((C, "a"))
+    return ends - chars in (0, 1)  # every character after the installation arrived
+
+
+def events_of(handler, document):
+    with pytest.raises(LookupError) if isinstance(handler, RaisingLookup) else nullcontext():
+        parse_string(handler, document)
+    return handler.events
+
+
+@pytest.mark.parametrize(
+    "make, document, expected",
+    [
+        # (a) a metaclass property is not what the instance finds: OnChar is called
+        (lambda: Meta("A", (Recorder,), {})(), "ab", [(C, "a"), (C, "b"), ("EOF",)]),
+        # (b) the instance sets OnText back to the default: OnChar is called
+        (text_reset_on_instance, "ab", [(C, "a"), (C, "b"), ("EOF",)]),
+        # (c) a failing lookup on the metaclass is no lookup on the instance; one on the instance propagates
+        (
+            lambda: Meta("C", (Recorder,), {})(),
+            "<!DOCTYPE a>",
+            [("DOCTYPE", "a", None, None), ("EOF",)],
+        ),
+        (RaisingLookup, "a<!--x-->b", [(C, "a")]),
+        # (d) an override installed by a gc callback during the parse is called from then on
+        (Installing, "a</p>" * 2000, override_installed_by_gc),
+        # (e) a parse error with the default OnParseError does not split a run
+        (TextAndTags, "a\0b<p>c", [("Text", "a\0b"), ("StartTag", "p", {}, False), ("Text", "c")]),
+    ],
+    ids=[
+        "a-metaclass",
+        "b-instance-default",
+        "c-metaclass-raises",
+        "c-lookup-raises",
+        "d-gc-callback",
+        "e-no-split",
+    ],
+)
+def test_the_mode_follows_what_the_instance_lookup_finds(make, document, expected):
+    handler = make()
+    if callable(expected):
+        assert expected(handler, document)
+    else:
+        assert events_of(handler, document) == expected
+
+
+def share_starved(handler, document):
+    """The share of the parse during which another Python thread waited over ten switch intervals for a turn.
+
+    A thread that gets no turn waits the whole parse; a busy machine adds only the odd long wait."""
+    done, gaps = threading.Event(), []
+
+    def spin():
+        last = time.perf_counter()
+        while not done.is_set():
+            now = time.perf_counter()
+            gaps.append(now - last)
+            last = now
+
+    thread = threading.Thread(target=spin)
+    thread.start()
+    start = time.perf_counter()
+    try:
+        parse_string(handler, document)
+    finally:
+        elapsed = time.perf_counter() - start
+        done.set()
+        thread.join()
+    return sum(gap for gap in gaps if gap > 10 * sys.getswitchinterval()) / elapsed
+
+
+class Plain(htmltess.HtmlHandler):
+    pass
+
+
+def with_builtin_on_char():
+    handler, kept = Plain(), []
+    handler.OnChar = kept.append  # not Python code: the interpreter's loop never runs in it
+    return handler
+
+
+class CountingChars(htmltess.HtmlHandler):
+    count = 0
+
+    def OnChar(self, char):
+        self.count += 1
+
+    def OnText(self, text):
+        self.count += len(text)
+
+
+class CountingCharsOnly(CountingChars):
+    OnText = htmltess.HtmlHandler.OnText
+
+
+PARAGRAPH = "<p class=x>Some ordinary text &amp; markup.</p>\n"
+
+
+@pytest.mark.parametrize(
+    "make, repeats",
+    [
+        (htmltess.HtmlHandler, 400_000),
+        (with_builtin_on_char, 200_000),
+        (CountingCharsOnly, 20_000),
+        (CountingChars, 100_000),
+    ],
+    ids=["no-callbacks", "builtin-on-char", "python-on-char", "on-text"],
+)
+def test_other_threads_get_turns_during_a_parse(make, repeats):
+    assert share_starved(make(), PARAGRAPH * repeats) < 0.5

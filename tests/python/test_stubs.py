@@ -84,7 +84,9 @@ def test_mistakes_are_reported(mypy_errors, name):
 def test_the_stubs_name_what_the_module_offers():
     tree = ast.parse(STUBS.read_text())
     stubbed = {node.name for node in tree.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
-    assert stubbed == {name for name in dir(htmltess) if not name.startswith("_")}
+    stubbed |= {target.id for node in tree.body if isinstance(node, ast.Assign) for target in node.targets}
+    stubbed |= {node.target.id for node in tree.body if isinstance(node, ast.AnnAssign)}
+    assert stubbed == {name for name in dir(htmltess) if not name.startswith("__")} | {"__version__"}
     (handler,) = [node for node in tree.body if isinstance(node, ast.ClassDef)]
     methods = {node.name for node in handler.body if isinstance(node, ast.FunctionDef)}
     assert methods == {name for name in dir(htmltess.HtmlHandler) if name.startswith("On")}
