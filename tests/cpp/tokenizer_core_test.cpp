@@ -84,6 +84,8 @@ TEST(TagStates, ParseErrorFollowsAnUnacknowledgedSelfClosingStartTag) {
   EXPECT_EQ(Tokenize("<br/>", false), "StartTag \"br\" {} true | ParseError | EOF");
   EXPECT_EQ(Tokenize("<a b='c'/>x", true), "StartTag \"a\" {\"b\":\"c\"} true | Character \"x\" | EOF");
   EXPECT_EQ(Tokenize("<a b=c/>", false), "StartTag \"a\" {\"b\":\"c/\"} false | EOF");
+  // A dropped repeat never reaches a C++ handler (a Python dict would hide it).
+  EXPECT_EQ(Tokenize("<a x=1 y x=2>"), "ParseError | StartTag \"a\" {\"x\":\"1\",\"y\":\"\"} false | EOF");
   EXPECT_EQ(Pipeline<EagerHandler>("<a><b/>").Events(),
             "StartTag \"a\" {} false | StartTag \"b\" {} true | ParseError | EOF");
 }
