@@ -1,6 +1,7 @@
 // Native floor of the tokenizer: the C++ core over a set of documents with a
-// handler that does nothing, from memory and from files, beside the decode
-// floor (a bare loop decoding the same bytes with the same UTF-8 rules).
+// handler that does nothing, from memory (in the default mode and in browser
+// mode) and from files, beside the decode floor (a bare loop decoding the same
+// bytes with the same UTF-8 rules).
 //
 // Usage: htmltess_core_bench REPEATS FILE...
 // Prints one JSON object: total bytes and the best and median seconds per pass.
@@ -24,12 +25,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void Tokenize(Tessarin::RawInputStream& bytes) {
+void Tokenize(Tessarin::RawInputStream& bytes, bool browser = false) {
   Tessarin::Unicode::InputStream codePoints(bytes);
   Tessarin::Html::InputConsumer consumer(codePoints);
   Tessarin::Html::Tokenizer tokenizer(consumer);
   NullHandler handler;
   tokenizer.SetHandler(handler);
+  if (browser) tokenizer.FollowBrowserRules(true);
   while (tokenizer.Run(1 << 20)) {
   }
 }
@@ -91,6 +93,12 @@ int main(int argc, char** argv) {
       Tokenize(stream);
     }
   });
+  auto browser = Time(repeats, [&] {
+    for (const std::string& page : pages) {
+      Tessarin::MemoryInputStream stream(page.data(), page.size());
+      Tokenize(stream, true);
+    }
+  });
   auto file = Time(repeats, [&] {
     for (const std::string& path : paths) {
       Tessarin::FileInputStream stream(path.c_str());
@@ -102,6 +110,7 @@ int main(int argc, char** argv) {
   });
   std::printf("{\"bytes\": %llu, ", bytes);
   Report("memory", memory, false);
+  Report("browser", browser, false);
   Report("file", file, false);
   Report("decode", decode, true);
   std::printf("}\n");

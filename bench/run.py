@@ -54,15 +54,17 @@ LEGEND = """\
 - W1, every token: every callback counted. htmltess: all seven methods overridden (one OnChar call per
   character); html.parser: convert_charrefs=True, every handle_* method; html5lib: its tokenizer iterated,
   tokens counted by type; lxml: parser target with start/end/data/comment/doctype/close.
-- W1t, every token with text runs: as W1, but htmltess delivers characters as runs through OnText. The peers'
-  rows repeat their W1 passes, which already deliver text in runs.
+- W1t, every token with text runs: as W1, but htmltess delivers characters as runs through OnText, also in
+  browser mode (the text of script, style, title, ... as a browser tokenizes it). The peers' rows repeat
+  their W1 passes, which already deliver text in runs.
 - W2, tags only: (name, attributes dict) of every start tag collected. selectolax builds a tree and walks its
   element nodes, which include the implied html/head/body.
 - W3, native floor: the C++ tokenizer with a handler that does nothing (`htmltess_core_bench`), from memory
-  and from files, and the bare UTF-8 decode of the same bytes; lxml and selectolax building a whole tree per
-  page, for scale. × htmltess is relative to the core from memory.
-- cli, the command: the JSON Lines writer of `htmltess FILE` (text through OnText) writing every page's
-  tokens to /dev/null, in process (no interpreter start). × htmltess is relative to W1t.
+  and from files, in browser mode from memory, and the bare UTF-8 decode of the same bytes; lxml and
+  selectolax building a whole tree per page, for scale. × htmltess is relative to the core from memory.
+- cli, the command: the JSON Lines writer of `htmltess FILE` (text through OnText, browser mode as the
+  command's default) writing every page's tokens to /dev/null, in process (no interpreter start).
+  × htmltess is relative to W1t.
 - floor, the call floor: W1's Python calls (the same count per method and page, on the same handler bodies),
   made from C by `deque(map(...))` / `deque(starmap(...))` over prebuilt arguments. × htmltess is W1's time
   over the floor's: how many times the floor W1 takes.
@@ -221,6 +223,8 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
         text_row = Row("W1t", "htmltess (OnText)", size, ref, "characters as runs")
         if w.supports_text_runs():
             plan.python(text_row, w.htmltess_w1t, pages)
+            browser_row = Row("W1t", "htmltess (OnText, browser mode)", size, ref, 'content_model="browser"')
+            plan.python(browser_row, w.htmltess_w1t_browser, pages)
         else:
             text_row.result = "n/a"
             text_row.note = "this build has no OnText"
@@ -244,6 +248,7 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
         ref = ("W3", "htmltess core, memory")
         rows = [
             Row("W3", "htmltess core, memory", size, ref, "C++, handler doing nothing"),
+            Row("W3", "htmltess core, memory, browser mode", size, ref, "C++, content model browser"),
             Row("W3", "htmltess core, file", size, ref, "C++, FileInputStream"),
             Row("W3", "UTF-8 decode floor", size, ref, "C++, decode only"),
         ]
@@ -255,7 +260,9 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
             for row in rows:
                 plan.add(row)
             plan.jobs.append(
-                native_job(rows, executable, [page.path for page in pages], ["memory", "file", "decode"])
+                native_job(
+                    rows, executable, [page.path for page in pages], ["memory", "browser", "file", "decode"]
+                )
             )
         plan.python(Row("W3", "lxml", size, ref, "tree: etree.HTML"), w.lxml_tree, pages, "lxml")
         plan.python(

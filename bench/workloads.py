@@ -81,11 +81,15 @@ def htmltess_w1(pages: list[Page]) -> CountingHandler:
     return handler
 
 
-def htmltess_w1t(pages: list[Page]) -> TextCountingHandler:
+def htmltess_w1t(pages: list[Page], **options) -> TextCountingHandler:
     handler = TextCountingHandler()
     for page in pages:
-        htmltess.html_parse_string(handler, page.data)
+        htmltess.html_parse_string(handler, page.data, **options)
     return handler
+
+
+def htmltess_w1t_browser(pages: list[Page]) -> TextCountingHandler:
+    return htmltess_w1t(pages, content_model="browser")
 
 
 def htmltess_cli(pages: list[Page]) -> int:
@@ -94,7 +98,7 @@ def htmltess_cli(pages: list[Page]) -> int:
 
     with open(os.devnull, "wb") as sink:
         for page in pages:
-            htmltess.html_parse_string(htmltess_cli.JsonLinesWriter(sink), page.data)
+            htmltess.html_parse_string(htmltess_cli.JsonLinesWriter(sink), page.data, content_model="browser")
         return sink.tell()
 
 

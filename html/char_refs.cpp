@@ -70,8 +70,13 @@ const InputConsumer::num_ref_t InputConsumer::mappedCharsByRef[34] = {
 };
 
 // Character reference state, entered from the data state.
-void Tokenizer::CharacterReferenceInDataState() {
-  SwitchTo(&Tokenizer::DataState);
+void Tokenizer::CharacterReferenceInDataState() { EmitCharRefInText(&Tokenizer::DataState); }
+
+// Character reference state, entered from the RCDATA state.
+void Tokenizer::CharacterReferenceInRcdataState() { EmitCharRefInText(&Tokenizer::RcdataState); }
+
+void Tokenizer::EmitCharRefInText(State text) {
+  SwitchTo(text);
   unsigned int out[2];
   size_t count = consumer.ConsumeCharRef(*this, nullptr, false, out);
   if (count == 0) {

@@ -1,12 +1,13 @@
 #include "html/tokenizer.h"
 
-// Markup declarations after "<!", comments and bogus comments.
+// Markup declarations after "<!", comments, bogus comments and CDATA sections.
 
 namespace Tessarin {
 namespace Html {
 
 const unsigned int Tokenizer::_hmhm[2] = {'-', '-'};
 const unsigned int Tokenizer::_doctype[7] = {'D', 'O', 'C', 'T', 'Y', 'P', 'E'};
+const unsigned int Tokenizer::_cdata[7] = {'[', 'C', 'D', 'A', 'T', 'A', '['};
 
 void Tokenizer::BeginComment() {
   commentData.Init();
@@ -46,6 +47,8 @@ void Tokenizer::MarkupDeclarationOpenState() {
     SwitchTo(&Tokenizer::CommentStartState);
   } else if (ConsumeKeyword(_doctype)) {
     SwitchTo(&Tokenizer::DoctypeState);
+  } else if (cdataAllowed && ConsumeKeyword<true>(_cdata)) {
+    SwitchTo(&Tokenizer::CdataSectionState);
   } else {
     ParseError();
     bogusCommentChar = consumer.Consume();
@@ -230,6 +233,59 @@ void Tokenizer::BogusCommentState() {
         Append(commentData, c);
         break;
     }
+  }
+}
+
+// CDATA section state.
+void Tokenizer::CdataSectionState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case ']':
+      SwitchTo(&Tokenizer::CdataSectionBracketState);
+      break;
+    case kEof:
+      ParseError();
+      EmitEofToken();
+      break;
+    default:
+      EmitCharToken(c);
+      break;
+  }
+}
+
+// Its fast path.
+constexpr run_stops_t kCdataSectionStops = RunStops({']'});
+unsigned long Tokenizer::CdataSectionRun(unsigned long budget) { return EmitTextRun(kCdataSectionStops, budget); }
+
+// CDATA section bracket state.
+void Tokenizer::CdataSectionBracketState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case ']':
+      SwitchTo(&Tokenizer::CdataSectionEndState);
+      break;
+    default:
+      Reconsume(&Tokenizer::CdataSectionState, c);
+      EmitCharToken(']');
+      break;
+  }
+}
+
+// CDATA section end state.
+void Tokenizer::CdataSectionEndState() {
+  unsigned int c = consumer.Consume();
+  switch (c) {
+    case ']':
+      EmitCharToken(']');
+      break;
+    case '>':
+      SwitchTo(&Tokenizer::DataState);
+      break;
+    default:
+      Reconsume(&Tokenizer::CdataSectionState, c);
+      EmitCharToken(']');
+      EmitCharToken(']');
+      break;
   }
 }
 

@@ -139,6 +139,7 @@ void Tokenizer::EmitTagToken() {
     --attributes.size;
     currentAttributeDropped = false;
   }
+  if (browserMode) ApplyBrowserRules();
   if (isEndTag) {
     if (attributes.size) ParseError();
     if (selfClosing) ParseError();

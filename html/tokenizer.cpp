@@ -13,9 +13,15 @@ Tokenizer::Tokenizer(InputConsumer& consumer) : consumer(consumer), state(&Token
   std::memset(static_cast<void*>(&doctypeName), 0, sizeof(doctypeName));
   std::memset(static_cast<void*>(&publicId), 0, sizeof(publicId));
   std::memset(static_cast<void*>(&systemId), 0, sizeof(systemId));
+  lastStartTag.Init();
+  temporaryBuffer.Init();
 }
 
-Tokenizer::~Tokenizer() { ReleaseToken(); }
+Tokenizer::~Tokenizer() {
+  ReleaseToken();
+  lastStartTag.Free();
+  temporaryBuffer.Free();
+}
 
 void Tokenizer::SetHandler(Handler& h) {
   handler = &h;
@@ -24,6 +30,38 @@ void Tokenizer::SetHandler(Handler& h) {
 
 bool Tokenizer::Tokenize() { return Step(); }
 
+void Tokenizer::SetContentModel(TextState text) {
+  static constexpr State kStates[] = {&Tokenizer::DataState,      &Tokenizer::RcdataState,
+                                      &Tokenizer::RawtextState,   &Tokenizer::ScriptDataState,
+                                      &Tokenizer::PlaintextState, &Tokenizer::CdataSectionState};
+  bool endedByEndTag = text == TextState::Rcdata || text == TextState::Rawtext || text == TextState::ScriptData;
+  if (endedByEndTag && liveToken == TokenKind::Tag && !isEndTag) SetLastStartTag(tagName.data, tagName.size);
+  UseTextStates();
+  SwitchTo(kStates[static_cast<int>(text)]);
+}
+
+void Tokenizer::SetLastStartTag(const unsigned int* name, unsigned long length) {
+  lastStartTag.size = 0;
+  for (unsigned long i = 0; i < length && Append(lastStartTag, name[i]); ++i) {
+  }
+}
+
+void Tokenizer::FollowBrowserRules(bool scripting) {
+  browserMode = true;
+  UseTextStates();
+  browser.Reset(scripting);
+}
+
+void Tokenizer::ApplyBrowserRules() {
+  if (isEndTag) {
+    browser.AfterEndTag(tagName.data, tagName.size);
+  } else {
+    SetContentModel(browser.AfterStartTag(tagName.data, tagName.size, attributes, attributes.size, selfClosing));
+  }
+  cdataAllowed = browser.InForeignContent();
+}
+
+template <bool TextStates>
 inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
   if (state == &Tokenizer::DataState) return DataRun(budget);
   if (state == &Tokenizer::AttributeValueDoubleQuotedState) return AttributeValueDoubleQuotedRun(budget);
@@ -32,13 +70,34 @@ inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
   if (state == &Tokenizer::AttributeValueSingleQuotedState) return AttributeValueSingleQuotedRun(budget);
   if (state == &Tokenizer::AttributeValueUnquotedState) return AttributeValueUnquotedRun(budget);
   if (state == &Tokenizer::CommentState) return CommentRun(budget);
+  if (TextStates) return RunTextStates(budget);
   return 0;
 }
 
+// The fast paths of the text states, each beside its state: the code points
+// that its table emits as they are reach the handler in blocks.
+unsigned long Tokenizer::RunTextStates(unsigned long budget) {
+  if (state == &Tokenizer::ScriptDataState) return ScriptDataRun(budget);
+  if (state == &Tokenizer::RawtextState) return RawtextRun(budget);
+  if (state == &Tokenizer::RcdataState) return RcdataRun(budget);
+  if (state == &Tokenizer::ScriptDataEscapedState) return ScriptDataEscapedRun(budget);
+  if (state == &Tokenizer::ScriptDataDoubleEscapedState) return ScriptDataDoubleEscapedRun(budget);
+  if (state == &Tokenizer::PlaintextState) return PlaintextRun(budget);
+  if (state == &Tokenizer::CdataSectionState) return CdataSectionRun(budget);
+  return 0;
+}
+
+// The fast paths of the text states are left out of the loop until a text
+// state may run, so that the default path does not test for them.
 bool Tokenizer::Run(unsigned long steps) {
   interrupted = false;
+  return textStatesUsed ? RunSteps<true>(steps) : RunSteps<false>(steps);
+}
+
+template <bool TextStates>
+bool Tokenizer::RunSteps(unsigned long steps) {
   while (steps && !interrupted) {
-    if (!outOfMemory) steps -= RunOrdinaryCodePoints(steps);
+    if (!outOfMemory) steps -= RunOrdinaryCodePoints<TextStates>(steps);
     if (outOfMemory) return false;
     if (!steps || interrupted) break;
     --steps;

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "html/attr_name_index.h"
+#include "html/browser_rules.h"
 #include "html/code_points.h"
 #include "html/consumer.h"
 #include "html/handler.h"
@@ -65,6 +66,27 @@ class Tokenizer {
   bool OutOfMemory() const { return outOfMemory; }
   void ParseError() { handler->OnParseError(); }
 
+  // Content models. By default every document is tokenized from the data
+  // state and "<![CDATA[" opens a bogus comment; the switches a tree builder
+  // makes come from these calls.
+  //
+  // Switches to the state that tokenizes `text`: before tokenizing, or from
+  // OnStartTag, never while another token is under construction. From
+  // OnStartTag, for RCDATA, RAWTEXT or script data, the tag being reported
+  // becomes the one whose end tag ends the text; before tokenizing, that is
+  // the one set by SetLastStartTag (none by default).
+  void SetContentModel(TextState text);
+  // Whether "<![CDATA[" opens a CDATA section: the current node of the tree is
+  // foreign content (SVG or MathML).
+  void AllowCdata(bool allow) {
+    cdataAllowed = allow;
+    UseTextStates();
+  }
+  // The start tag whose end tag ends a text that tokenizing starts in.
+  void SetLastStartTag(const unsigned int* name, unsigned long length);
+  // Switches as a browser's tree builder would after each tag (BrowserRules).
+  void FollowBrowserRules(bool scripting);
+
  private:
   using State = void (Tokenizer::*)();
 
@@ -77,7 +99,11 @@ class Tokenizer {
   // RunOrdinaryCodePoints. It consumes up to `budget` code points and returns
   // how many it consumed. The runs are kept out of line: inlined into the
   // dispatch they run short of registers and take more instructions.
+  template <bool TextStates>
+  bool RunSteps(unsigned long steps);
+  template <bool TextStates>
   unsigned long RunOrdinaryCodePoints(unsigned long budget);
+  unsigned long RunTextStates(unsigned long budget);
   // The loop of every fast path: consumes up to `budget` code points of the
   // consumer's ASCII window that are not among `stops`, handing each to sink,
   // with the same results as consuming them one at a time, and returns how
@@ -109,6 +135,77 @@ class Tokenizer {
   void DataState();
   __attribute__((noinline)) unsigned long DataRun(unsigned long budget);
   void CharacterReferenceInDataState();
+  // Consumes a reference after "&" in text and emits what it stands for, or
+  // "&"; tokenizing goes on in `text`.
+  void EmitCharRefInText(State text);
+
+  // RCDATA, RAWTEXT and PLAINTEXT.
+  void RcdataState();
+  __attribute__((noinline)) unsigned long RcdataRun(unsigned long budget);
+  void CharacterReferenceInRcdataState();
+  void RcdataLessThanSignState();
+  void RcdataEndTagOpenState();
+  void RcdataEndTagNameState();
+  void RawtextState();
+  __attribute__((noinline)) unsigned long RawtextRun(unsigned long budget);
+  void RawtextLessThanSignState();
+  void RawtextEndTagOpenState();
+  void RawtextEndTagNameState();
+  void PlaintextState();
+  __attribute__((noinline)) unsigned long PlaintextRun(unsigned long budget);
+  // The bodies shared by the text states that an appropriate end tag ends.
+  void RawText(State lessThanSign);
+  void TextLessThanSign(State text, State endTagOpen);
+  void TextEndTagOpen(State text, State endTagName);
+  void TextEndTagName(State text);
+  // Whether the temporary buffer names the last start tag; if it does, the
+  // end tag token is begun with that name.
+  bool BeginAppropriateEndTag();
+  // Emits "</" and the temporary buffer as characters.
+  void EmitEndTagAsText();
+
+  // Script data.
+  void ScriptDataState();
+  __attribute__((noinline)) unsigned long ScriptDataRun(unsigned long budget);
+  void ScriptDataLessThanSignState();
+  void ScriptDataEndTagOpenState();
+  void ScriptDataEndTagNameState();
+  void ScriptDataEscapeStartState();
+  void ScriptDataEscapeStartDashState();
+  void ScriptDataEscapedState();
+  __attribute__((noinline)) unsigned long ScriptDataEscapedRun(unsigned long budget);
+  void ScriptDataEscapedDashState();
+  void ScriptDataEscapedDashDashState();
+  void ScriptDataEscapedLessThanSignState();
+  void ScriptDataEscapedEndTagOpenState();
+  void ScriptDataEscapedEndTagNameState();
+  void ScriptDataDoubleEscapeStartState();
+  void ScriptDataDoubleEscapedState();
+  __attribute__((noinline)) unsigned long ScriptDataDoubleEscapedRun(unsigned long budget);
+  void ScriptDataDoubleEscapedDashState();
+  void ScriptDataDoubleEscapedDashDashState();
+  void ScriptDataDoubleEscapedLessThanSignState();
+  void ScriptDataDoubleEscapeEndState();
+  // The states shared by escaped and double escaped script data, and what
+  // tells the two apart.
+  struct script_escape_t;
+  static const script_escape_t escaped;
+  static const script_escape_t doubleEscaped;
+  // Escape start and escape start dash: "-" leads to `onDash`.
+  void ScriptEscapeStart(State onDash);
+  void ScriptEscaped(const script_escape_t& escape);
+  void ScriptEscapedDash(const script_escape_t& escape);
+  void ScriptEscapedDashDash(const script_escape_t& escape);
+  // Double escape start and end: "script" in the temporary buffer leads to
+  // `onScript`, anything else to `otherwise`.
+  void DoubleEscapeBoundary(State onScript, State otherwise);
+  void ClearTemporaryBuffer() { temporaryBuffer.size = 0; }
+
+  // CDATA sections.
+  void CdataSectionState();
+  __attribute__((noinline)) unsigned long CdataSectionRun(unsigned long budget);
+  void CdataSectionBracketState();
+  void CdataSectionEndState();
 
   // Tags.
   void TagOpenState();
@@ -165,14 +262,15 @@ class Tokenizer {
 
   // Verbs of the comment and DOCTYPE states.
   // Consumes the next code points if they spell `keyword` from its code point
-  // `from` on, once a to z are mapped onto A to Z; otherwise consumes nothing.
-  template <size_t N>
+  // `from` on, once a to z are mapped onto A to Z (or exactly, with
+  // MatchCase); otherwise consumes nothing.
+  template <bool MatchCase = false, size_t N>
   bool ConsumeKeyword(const unsigned int (&keyword)[N], size_t from = 0) {
     unsigned int peeked[N];
     const size_t rest = N - from;
     if (consumer.Peek(peeked, rest) != rest) return false;
     for (size_t i = 0; i < rest; ++i) {
-      if (ToAsciiUpper(peeked[i]) != keyword[from + i]) return false;
+      if ((MatchCase ? peeked[i] : ToAsciiUpper(peeked[i])) != keyword[from + i]) return false;
     }
     consumer.Skip(rest);
     return true;
@@ -220,6 +318,8 @@ class Tokenizer {
   void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }
   void EmitEofToken();
   void EmitTagToken();
+  // Browser mode: what the tree builder does with the tag about to be emitted.
+  void ApplyBrowserRules();
   void EmitCommentToken();
   void EmitDoctypeToken();
 
@@ -241,6 +341,13 @@ class Tokenizer {
   }
   // Releases the heap storage of the token under construction, if any.
   void ReleaseToken();
+  // Run takes the fast paths of the text states once they may be needed: a
+  // Run under way without them ends after the current step.
+  void UseTextStates() {
+    if (textStatesUsed) return;
+    textStatesUsed = true;
+    interrupted = true;
+  }
 
   // Tags and their attributes.
   void BeginTag(unsigned int first, bool endTag);
@@ -290,6 +397,16 @@ class Tokenizer {
   bool acknowledged = false;
   bool eofEmitted = false;
 
+  // Content models: lastStartTag holds the name an end tag must have to end
+  // RCDATA, RAWTEXT or script data; temporaryBuffer the letters read after
+  // "</" there, or after "<" or "</" in escaped script data.
+  fast_stack_t<unsigned int, 16> lastStartTag;
+  fast_stack_t<unsigned int, 16> temporaryBuffer;
+  bool cdataAllowed = false;
+  bool textStatesUsed = false;  // a text state may run: Run looks for their fast paths too
+  bool browserMode = false;
+  BrowserRules browser;
+
   TokenKind liveToken = TokenKind::None;  // whose heap storage ReleaseToken frees
   bool currentAttributeDropped = false;   // the last attribute repeats an earlier name
   bool outOfMemory = false;
@@ -304,6 +421,7 @@ class Tokenizer {
   static const unsigned int _doctype[7];
   static const unsigned int _public[6];
   static const unsigned int _system[6];
+  static const unsigned int _cdata[7];
 };
 
 template <typename Sink>

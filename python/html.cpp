@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "html/consumer.h"
@@ -24,6 +26,7 @@ using Tessarin::RawInputStream;
 using Tessarin::Html::attr_list_t;
 using Tessarin::Html::Handler;
 using Tessarin::Html::InputConsumer;
+using Tessarin::Html::TextState;
 using Tessarin::Html::Tokenizer;
 
 namespace {
@@ -200,6 +203,10 @@ class PythonHtmlHandler final : public Handler {
 
   // Marks the handler as parsing until EndParse.
   void Claim() { busy = true; }
+  // The tokenizer of the parse under way, null outside a parse.
+  Tokenizer* Running() const { return running; }
+  void SetRunning(Tokenizer* t) { running = t; }
+  bool InOnStartTag() const { return inOnStartTag; }
 
   // Prepares a parse: clears the failure and picks per-character or text-run
   // delivery. False with an exception set if looking OnText up failed.
@@ -245,8 +252,10 @@ class PythonHtmlHandler final : public Handler {
       dict = args[1];
       Py_INCREF(dict);
       args[2] = PyBool_FromLong(selfClosing);
+      inOnStartTag = true;  // until the call returns
       return true;
     });
+    inOnStartTag = false;
     if (!dict) return;
     // A handler that kept the dict is left holding an empty one.
     PyDict_Clear(dict);
@@ -381,6 +390,8 @@ class PythonHtmlHandler final : public Handler {
   }
 
   tessarin_HtmlHandler* object = nullptr;
+  Tokenizer* running = nullptr;
+  bool inOnStartTag = false;
   bool failed = false;
   bool busy = false;
   bool textMode = false;
@@ -439,16 +450,118 @@ class Turns {
   double last = 0;
 };
 
+// The keyword-only arguments of the parse functions: content models, and the
+// state and last start tag a parse starts with.
+struct parse_options_t {
+  bool browser = false;
+  bool scripting = true;
+  bool hasInitialState = false;
+  TextState initialState = TextState::Data;
+  PyObject* lastStartTag = Py_None;  // a str or None, borrowed from the arguments
+};
+
+template <typename Value>
+struct named_t {
+  const char* name;
+  Value value;
+};
+
+const named_t<TextState> kInitialStates[] = {
+    {"Data state", TextState::Data},           {"RCDATA state", TextState::Rcdata},
+    {"RAWTEXT state", TextState::Rawtext},     {"Script data state", TextState::ScriptData},
+    {"PLAINTEXT state", TextState::Plaintext}, {"CDATA section state", TextState::CdataSection},
+};
+const named_t<TextState> kContentModels[] = {
+    {"data", TextState::Data},         {"rcdata", TextState::Rcdata},       {"rawtext", TextState::Rawtext},
+    {"script", TextState::ScriptData}, {"plaintext", TextState::Plaintext},
+};
+const named_t<bool> kModes[] = {{"none", false}, {"browser", true}};
+
+// Finds `name` in a table; raises ValueError naming the argument and the
+// choices when it is not there.
+template <typename Value, size_t N>
+bool Lookup(const named_t<Value> (&table)[N], const char* name, const char* function, const char* argument,
+            Value& value) {
+  char choices[128] = "";
+  for (const named_t<Value>& row : table) {
+    if (std::strcmp(row.name, name) == 0) {
+      value = row.value;
+      return true;
+    }
+    size_t used = std::strlen(choices);
+    std::snprintf(choices + used, sizeof choices - used, "%s'%s'", used ? ", " : "", row.name);
+  }
+  PyErr_Format(PyExc_ValueError, "%s(): %s must be one of %s, not '%s'", function, argument, choices, name);
+  return false;
+}
+
+// Parses the arguments of a parse function: two positional, the options
+// keyword-only. False with an exception set.
+bool ParseArguments(PyObject* args, PyObject* kwargs, const char* format, PyObject** handler, PyObject** source,
+                    parse_options_t& options) {
+  static const char* keywords[] = {"", "", "content_model", "scripting", "initial_state", "last_start_tag", nullptr};
+  const char* function = std::strchr(format, ':') + 1;
+  const char* mode = "none";
+  int scripting = 1;
+  const char* initialState = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), handler, source, &mode,
+                                   &scripting, &initialState, &options.lastStartTag))
+    return false;
+  options.scripting = scripting;
+  if (options.lastStartTag != Py_None && !PyUnicode_Check(options.lastStartTag)) {
+    PyErr_Format(PyExc_TypeError, "%s(): last_start_tag must be str or None, not %.200s", function,
+                 Py_TYPE(options.lastStartTag)->tp_name);
+    return false;
+  }
+  if (!Lookup(kModes, mode, function, "content_model", options.browser)) return false;
+  if (initialState) {
+    options.hasInitialState = true;
+    if (!Lookup(kInitialStates, initialState, function, "initial_state", options.initialState)) return false;
+  }
+  return true;
+}
+
+// Sets a new tokenizer up as the options say.
+void ApplyOptions(Tokenizer& tokenizer, const parse_options_t& options) {
+  if (options.browser) tokenizer.FollowBrowserRules(options.scripting);
+  if (options.lastStartTag != Py_None) {
+    // Tag names are reported in lower case; the last start tag is compared with them.
+    std::vector<unsigned int> name;
+    for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(options.lastStartTag); ++i) {
+      Py_UCS4 c = PyUnicode_READ_CHAR(options.lastStartTag, i);
+      name.push_back(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
+    }
+    tokenizer.SetLastStartTag(name.data(), name.size());
+  }
+  if (options.hasInitialState) tokenizer.SetContentModel(options.initialState);
+}
+
+// Marks the handler as running a tokenizer for as long as it lives.
+class RunningTokenizer {
+ public:
+  RunningTokenizer(PythonHtmlHandler& handler, Tokenizer& tokenizer) : handler(handler) {
+    handler.SetRunning(&tokenizer);
+  }
+  ~RunningTokenizer() { handler.SetRunning(nullptr); }
+  RunningTokenizer(const RunningTokenizer&) = delete;
+  RunningTokenizer& operator=(const RunningTokenizer&) = delete;
+
+ private:
+  PythonHtmlHandler& handler;
+};
+
 // Builds the pipeline over a byte stream, runs the tokenizer to the end of
 // input and tears the pipeline down in reverse order. False with a Python
 // exception set when a callback raised, a signal handler raised, or memory ran
 // out. No C++ exception leaves it.
-bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler) {
+bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options) {
   try {
     Tessarin::Unicode::InputStream codePoints(bytes);
     InputConsumer consumer(codePoints);
     Tokenizer tokenizer(consumer);
     tokenizer.SetHandler(handler);
+    ApplyOptions(tokenizer, options);
+    RunningTokenizer running(handler, tokenizer);
     if (!handler.BeginParse()) return false;
     Turns turns;
     while (tokenizer.Run(Turns::kCheckInterval) && !handler.Failed()) {
@@ -533,22 +646,23 @@ class HandlerClaim {
 
 // Runs one parse with a claimed handler, bounded by the recursion limit and the
 // free stack. True (a new reference), or null with an exception set.
-PyObject* RunParse(PythonHtmlHandler& handler, RawInputStream& bytes) {
+PyObject* RunParse(PythonHtmlHandler& handler, RawInputStream& bytes, const parse_options_t& options) {
   if (Py_EnterRecursiveCall(" while parsing an HTML document")) return nullptr;
   bool ok = false;
   if (StackNearlyExhausted())
     PyErr_SetString(PyExc_RecursionError, "stack exhausted while parsing an HTML document");
   else
-    ok = Parse(bytes, handler);
+    ok = Parse(bytes, handler, options);
   Py_LeaveRecursiveCall();
   if (!ok) return nullptr;
   Py_RETURN_TRUE;
 }
 
-PyObject* html_parse_string(PyObject*, PyObject* args) {
+PyObject* html_parse_string(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* handlerArg;
   PyObject* text;
-  if (!PyArg_ParseTuple(args, "OO:html_parse_string", &handlerArg, &text)) return nullptr;
+  parse_options_t options;
+  if (!ParseArguments(args, kwargs, "OO|$spzO:html_parse_string", &handlerArg, &text, options)) return nullptr;
   HandlerClaim handler(handlerArg, "html_parse_string");
   if (!handler) return nullptr;
 
@@ -556,13 +670,13 @@ PyObject* html_parse_string(PyObject*, PyObject* args) {
     if (PyUnicode_IS_ASCII(text)) {
       // An ASCII str's characters are its UTF-8 bytes: read them in place.
       MemoryInputStream bytes(PyUnicode_DATA(text), static_cast<unsigned long>(PyUnicode_GET_LENGTH(text)));
-      return RunParse(*handler, bytes);
+      return RunParse(*handler, bytes, options);
     }
     // Lone surrogates are kept, so the handler receives exactly the str's code points.
     PyObject* encoded = PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass");
     if (!encoded) return nullptr;
     MemoryInputStream bytes(PyBytes_AS_STRING(encoded), static_cast<unsigned long>(PyBytes_GET_SIZE(encoded)));
-    PyObject* result = RunParse(*handler, bytes);
+    PyObject* result = RunParse(*handler, bytes, options);
     Py_DECREF(encoded);
     return result;
   }
@@ -575,7 +689,7 @@ PyObject* html_parse_string(PyObject*, PyObject* args) {
   Py_buffer view;
   if (PyObject_GetBuffer(text, &view, PyBUF_SIMPLE) < 0) return nullptr;
   MemoryInputStream bytes(view.buf, static_cast<unsigned long>(view.len));
-  PyObject* result = RunParse(*handler, bytes);
+  PyObject* result = RunParse(*handler, bytes, options);
   PyBuffer_Release(&view);
   return result;
 }
@@ -594,10 +708,11 @@ PyObject* RaiseFileError(int error, PyObject* path) {
   return nullptr;
 }
 
-PyObject* html_parse_file(PyObject*, PyObject* args) {
+PyObject* html_parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* handlerArg;
   PyObject* pathArg;
-  if (!PyArg_ParseTuple(args, "OO:html_parse_file", &handlerArg, &pathArg)) return nullptr;
+  parse_options_t options;
+  if (!ParseArguments(args, kwargs, "OO|$spzO:html_parse_file", &handlerArg, &pathArg, options)) return nullptr;
   HandlerClaim handler(handlerArg, "html_parse_file");
   if (!handler) return nullptr;
   PyObject* path = nullptr;  // bytes, from str, bytes or os.PathLike
@@ -609,7 +724,7 @@ PyObject* html_parse_file(PyObject*, PyObject* args) {
     if (bytes.OpenError()) {
       RaiseFileError(bytes.OpenError(), pathArg);
     } else {
-      result = RunParse(*handler, bytes);
+      result = RunParse(*handler, bytes, options);
       // A read error ends the input early; the parse ran to its end, then it is raised.
       if (result && bytes.ReadError()) {
         Py_CLEAR(result);
@@ -623,6 +738,42 @@ PyObject* html_parse_file(PyObject*, PyObject* args) {
 
 // Default callbacks: each ignores its arguments and returns None.
 PyObject* HtmlHandler_default(PyObject*, PyObject*) { Py_RETURN_NONE; }
+
+// The tokenizer of the handler's parse under way; null with RuntimeError set
+// outside a parse.
+Tokenizer* RunningTokenizerOf(PyObject* self, const char* method) {
+  Tokenizer* tokenizer = reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler->Running();
+  if (!tokenizer) PyErr_Format(PyExc_RuntimeError, "%s() may only be called during a parse, from a callback", method);
+  return tokenizer;
+}
+
+PyObject* HtmlHandler_set_content_model(PyObject* self, PyObject* name) {
+  if (!PyUnicode_Check(name)) {
+    return PyErr_Format(PyExc_TypeError, "set_content_model() argument must be str, not %.200s",
+                        Py_TYPE(name)->tp_name);
+  }
+  const char* utf8 = PyUnicode_AsUTF8(name);
+  TextState text;
+  if (!utf8 || !Lookup(kContentModels, utf8, "set_content_model", "the content model", text)) return nullptr;
+  Tokenizer* tokenizer = RunningTokenizerOf(self, "set_content_model");
+  if (!tokenizer) return nullptr;
+  if (!reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler->InOnStartTag()) {
+    PyErr_SetString(PyExc_RuntimeError, "set_content_model() may only be called from OnStartTag");
+    return nullptr;
+  }
+  tokenizer->SetContentModel(text);
+  Py_RETURN_NONE;
+}
+
+PyObject* HtmlHandler_allow_cdata(PyObject* self, PyObject* allow) {
+  int truth = PyObject_IsTrue(allow);
+  if (truth < 0) return nullptr;
+  Tokenizer* tokenizer = RunningTokenizerOf(self, "allow_cdata");
+  if (!tokenizer) return nullptr;
+  tokenizer->AllowCdata(truth);
+  Py_RETURN_NONE;
+  Py_RETURN_NONE;
+}
 
 // Pickling keeps the instance's __dict__ (None when it has none or it is
 // empty); the parse state belongs to the native handler and is never pickled.
@@ -665,6 +816,13 @@ PyMethodDef tessarin_HtmlHandler_methods[] = {
      "OnText($self, text, /)\n--\n\n"
      "Called with a run of consecutive characters when the handler overrides it; OnChar is then not called. "
      "A run ends before any other callback; a long run may arrive in several calls."},
+    {"set_content_model", HtmlHandler_set_content_model, METH_O,
+     "set_content_model($self, name, /)\n--\n\n"
+     "From OnStartTag: tokenize the text after this start tag as \"rcdata\", \"rawtext\", \"script\",\n"
+     "\"plaintext\" or \"data\". RCDATA, RAWTEXT and script data end at this tag's end tag."},
+    {"allow_cdata", HtmlHandler_allow_cdata, METH_O,
+     "allow_cdata($self, allow, /)\n--\n\n"
+     "From any callback: whether \"<![CDATA[\" opens a CDATA section (in foreign content) from now on."},
     {"__getstate__", HtmlHandler_getstate, METH_NOARGS,
      "__getstate__($self, /)\n--\n\nThe instance's __dict__ for pickling, or None; the parse state is not kept."},
     {nullptr, nullptr, 0, nullptr}};
@@ -715,14 +873,20 @@ bool ReadyHandlerType() {
 }
 
 PyMethodDef tessarin_methods[] = {
-    {"html_parse_string", html_parse_string, METH_VARARGS,
-     "html_parse_string(handler, text, /)\n--\n\n"
+    {"html_parse_string", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(html_parse_string)),
+     METH_VARARGS | METH_KEYWORDS,
+     "html_parse_string(handler, text, /, *, content_model='none', scripting=True, initial_state=None,\n"
+     "                  last_start_tag=None)\n--\n\n"
      "Tokenize an HTML document given as str or bytes-like object (UTF-8), reporting every token\n"
-     "to the handler's callbacks in document order. Returns True."},
-    {"html_parse_file", html_parse_file, METH_VARARGS,
-     "html_parse_file(handler, path, /)\n--\n\n"
+     "to the handler's callbacks in document order. Returns True. content_model='browser' switches\n"
+     "to the text states after <script>, <style>, <title>, ... as a browser does."},
+    {"html_parse_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(html_parse_file)),
+     METH_VARARGS | METH_KEYWORDS,
+     "html_parse_file(handler, path, /, *, content_model='none', scripting=True, initial_state=None,\n"
+     "                last_start_tag=None)\n--\n\n"
      "Tokenize the HTML document (UTF-8) in the file at path (str, bytes or os.PathLike), reporting\n"
-     "every token to the handler's callbacks in document order. Returns True."},
+     "every token to the handler's callbacks in document order. Returns True. content_model='browser'\n"
+     "switches to the text states after <script>, <style>, <title>, ... as a browser does."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef htmltessModule = {

@@ -3,6 +3,10 @@
     htmltess FILE...            one JSON array per token and line (JSON Lines)
     htmltess --stats FILE...    counts per token kind, bytes and throughput
 
+The text of script, style, title, textarea, ... is tokenized as a browser does
+(--content-model browser, the default); --content-model none tokenizes it as
+markup.
+
 A FILE may be "-" for standard input; several are read in order.
 """
 
@@ -236,13 +240,20 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--stats", action="store_true", help="print counts per token kind, bytes and throughput instead"
     )
+    parser.add_argument(
+        "--content-model",
+        choices=("none", "browser"),
+        default="browser",
+        help="browser (the default): tokenize the text of script, style, title, textarea, ... as a browser "
+        "does; none: tokenize it as markup",
+    )
     parser.add_argument("--version", action="version", version=f"%(prog)s {htmltess.__version__}")
     return parser
 
 
 def parse_options(args: argparse.Namespace) -> dict[str, object]:
     """The keyword arguments of the parse functions that the options select."""
-    return {}
+    return {"content_model": args.content_model}
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -23,7 +23,47 @@ class HtmlHandler:
     def OnText(self, text: str, /) -> None:
         """Extension: when overridden, runs of characters arrive here instead of OnChar."""
 
+    def set_content_model(self, name: Literal["data", "rcdata", "rawtext", "script", "plaintext"], /) -> None:
+        """From OnStartTag: how the text after this start tag is tokenized."""
+
+    def allow_cdata(self, allow: bool, /) -> None:
+        """From any callback: whether "<![CDATA[" opens a CDATA section from now on."""
+
 HtmlParser = HtmlHandler
 
-def html_parse_string(handler: HtmlHandler, text: str | ReadableBuffer, /) -> Literal[True]: ...
-def html_parse_file(handler: HtmlHandler, path: StrOrBytesPath, /) -> Literal[True]: ...
+def html_parse_string(
+    handler: HtmlHandler,
+    text: str | ReadableBuffer,
+    /,
+    *,
+    content_model: Literal["none", "browser"] = "none",
+    scripting: bool = True,
+    initial_state: Literal[
+        "Data state",
+        "RCDATA state",
+        "RAWTEXT state",
+        "Script data state",
+        "PLAINTEXT state",
+        "CDATA section state",
+    ]
+    | None = None,
+    last_start_tag: str | None = None,
+) -> Literal[True]: ...
+def html_parse_file(
+    handler: HtmlHandler,
+    path: StrOrBytesPath,
+    /,
+    *,
+    content_model: Literal["none", "browser"] = "none",
+    scripting: bool = True,
+    initial_state: Literal[
+        "Data state",
+        "RCDATA state",
+        "RAWTEXT state",
+        "Script data state",
+        "PLAINTEXT state",
+        "CDATA section state",
+    ]
+    | None = None,
+    last_start_tag: str | None = None,
+) -> Literal[True]: ...

@@ -21,9 +21,10 @@ struct Outcome {
 };
 
 // Tokenizes with the n-th token block request failing (none for 0), by
-// Tokenize steps or by Run(runSteps).
-Outcome Parse(const std::string& input, unsigned long failAt, unsigned long runSteps) {
+// Tokenize steps or by Run(runSteps), in browser mode if asked.
+Outcome Parse(const std::string& input, unsigned long failAt, unsigned long runSteps, bool browser) {
   TessarinTest::Pipeline<> p(input);
+  if (browser) p.tokenizer.FollowBrowserRules(true);
   TessarinTest::FailTokenBlock(failAt);
   std::string events = p.Events(runSteps);
   return {events, p.handler.eofCount, p.tokenizer.OutOfMemory(), TessarinTest::TokenBlockRequests()};
@@ -58,6 +59,7 @@ std::string ManyAttributes(int count, const std::string& value) {
 struct Document {
   const char* name;
   std::string text;
+  bool browser = false;
 };
 
 void PrintTo(const Document& document, std::ostream* out) { *out << document.name; }
@@ -66,16 +68,17 @@ class TokenBlockFailure : public testing::TestWithParam<Document> {};
 
 TEST_P(TokenBlockFailure, EachFailingRequestEndsTheParseCleanly) {
   const std::string& document = GetParam().text;
+  const bool browser = GetParam().browser;
   for (unsigned long runSteps : {0ul, 3ul}) {
     SCOPED_TRACE(runSteps ? "Run" : "Tokenize");
-    const Outcome complete = Parse(document, 0, runSteps);
+    const Outcome complete = Parse(document, 0, runSteps, browser);
     ASSERT_FALSE(complete.outOfMemory);
     ASSERT_EQ(complete.eofCount, 1);
     ASSERT_GE(complete.requests, 2u) << "the document must grow a buffer on the heap";
     EXPECT_FALSE(Leaked());
     for (unsigned long n = 1; n <= complete.requests; ++n) {
       SCOPED_TRACE("request " + std::to_string(n) + " fails");
-      const Outcome failed = Parse(document, n, runSteps);
+      const Outcome failed = Parse(document, n, runSteps, browser);
       EXPECT_TRUE(failed.outOfMemory);
       EXPECT_EQ(failed.eofCount, 0);
       EXPECT_FALSE(Leaked());
@@ -101,6 +104,9 @@ const Document kDocuments[] = {
     {"Doctype", "<!DOCTYPE " + kName + " PUBLIC \"" + kValue + "\" '" + kName + "'>y"},
     {"DoctypeAtEnd", "<!DOCTYPE " + kName + " PUBLIC '" + kValue + "' '" + kName},
     {"KindsInTurn", ManyAttributes(10, kValue) + "<!--" + kLong + "--><!DOCTYPE " + kName + "><" + kName + " c=d>"},
+    {"TextEndTagName", "<title>x</" + kName + ">y</title>", true},
+    {"ScriptEscapedEndTagName", "<script><!--</" + kName + "><script>" + kLong, true},
+    {"AppropriateEndTagAttributes", "<textarea>x</textarea" + ManyAttributes(20, kValue).substr(2), true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Documents, TokenBlockFailure, testing::ValuesIn(kDocuments),

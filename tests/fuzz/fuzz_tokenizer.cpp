@@ -1,6 +1,7 @@
-// libFuzzer target over the C++ core. Each input is tokenized three times: from
-// memory one Tokenize step at a time, from a file, and from memory driven by
-// Run with a small step budget. Every token is read whole as it is delivered,
+// libFuzzer target over the C++ core. The first byte of an input chooses the
+// content model and the state tokenizing starts in (see Options); the rest is
+// tokenized three times: from memory one Tokenize step at a time, from a file,
+// and from memory driven by Run with a small step budget. Every token is read whole as it is delivered,
 // the end of file must be reported exactly once and last, and the three event
 // streams must agree.
 #include <algorithm>
@@ -19,21 +20,45 @@ void Check(bool ok, const char* what) {
   std::abort();
 }
 
+using Tessarin::Html::TextState;
+
+// What the first byte of an input chooses: bits 0 to 2 the initial state
+// (TextState, 6 and 7 the data state), bit 3 browser mode, bit 4 scripting,
+// bit 5 a handler that switches after each start tag to the content model its
+// name length picks, bit 6 CDATA sections allowed, bit 7 "script" as the last
+// start tag.
+struct Options {
+  explicit Options(uint8_t bits) : bits(bits) {}
+  bool Has(int bit) const { return bits & (1u << bit); }
+  void Apply(Tessarin::Html::Tokenizer& tokenizer) const {
+    if (Has(3)) tokenizer.FollowBrowserRules(Has(4));
+    if (Has(6)) tokenizer.AllowCdata(true);
+    if (Has(7)) tokenizer.SetLastStartTag(kScript, 6);
+    if ((bits & 7) < 6) tokenizer.SetContentModel(static_cast<TextState>(bits & 7));
+  }
+  static constexpr unsigned int kScript[6] = {'s', 'c', 'r', 'i', 'p', 't'};
+  uint8_t bits;
+};
+
 // The shared recording handler, which reads every code point it is given (so
 // that the sanitizers see each access), with a start tag's list checked first.
 struct CheckingHandler final : TessarinTest::RecordingHandler {
-  using RecordingHandler::RecordingHandler;
+  CheckingHandler(bool acknowledge, bool switches) : RecordingHandler(acknowledge), switches(switches) {}
   void OnStartTag(const unsigned int* name, unsigned long nameLength, const Tessarin::Html::attr_list_t& attributes,
                   unsigned long attributeCount, bool selfClosing) override {
     Check(nameLength > 0 && attributeCount == attributes.size, "start tag without a name or with a wrong count");
     RecordingHandler::OnStartTag(name, nameLength, attributes, attributeCount, selfClosing);
+    if (switches) GetTokenizer()->SetContentModel(static_cast<TextState>(nameLength % 5));
   }
+  bool switches;
 };
 
 // Tokenizes to the end of file and returns the events. With runSteps > 0 the
 // tokenizer is driven by Run(runSteps), otherwise by Tokenize.
-std::string Tokenize(const std::string& input, TessarinTest::Source source, unsigned long runSteps) {
-  TessarinTest::Pipeline<CheckingHandler> p(input, source, input.size() % 2 == 0);
+std::string Tokenize(const std::string& input, TessarinTest::Source source, unsigned long runSteps,
+                     const Options& options) {
+  TessarinTest::Pipeline<CheckingHandler> p(input, source, input.size() % 2 == 0, options.Has(5));
+  options.Apply(p.tokenizer);
   // A state step consumes a code point or hands one to a state that does: a
   // parse that takes many more steps than that is stuck.
   const unsigned long maxCalls = 8 * input.size() + 16;
@@ -64,9 +89,11 @@ void CheckSame(const std::string& expected, const std::string& actual, const cha
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string input(reinterpret_cast<const char*>(data), size);
-  const std::string expected = Tokenize(input, TessarinTest::Source::Memory, 0);
-  CheckSame(expected, Tokenize(input, TessarinTest::Source::File, 0), "Tokenize from a file");
-  CheckSame(expected, Tokenize(input, TessarinTest::Source::Memory, 1 + size % 5), "Run from memory");
+  if (size == 0) return 0;
+  const Options options(data[0]);
+  const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string expected = Tokenize(input, TessarinTest::Source::Memory, 0, options);
+  CheckSame(expected, Tokenize(input, TessarinTest::Source::File, 0, options), "Tokenize from a file");
+  CheckSame(expected, Tokenize(input, TessarinTest::Source::Memory, 1 + size % 5, options), "Run from memory");
   return 0;
 }

@@ -1,6 +1,8 @@
-"""Writes the fuzzer's seed corpus: every input of the html5lib tokenizer tests
-and a few small slices of each web page, both vendored under tests/, plus the
-pages of ../shared/corpus/web beside the repository when it is there.
+"""Writes the fuzzer's seed corpus: every input of the html5lib tokenizer tests,
+once per initial state it lists, and a few small slices of each web page, in
+the data state and in browser mode, both vendored under tests/, plus the pages
+of ../shared/corpus/web beside the repository when it is there. Each seed
+begins with the byte that chooses the fuzzer's options.
 Usage: make_seeds.py REPO_ROOT OUT_DIR"""
 
 from __future__ import annotations
@@ -13,6 +15,16 @@ from pathlib import Path
 
 SLICE = 2048
 SLICES_PER_PAGE = 3
+# The option bytes (see Options in fuzz_tokenizer.cpp): initial states, and browser mode with scripting.
+STATES = {
+    "Data state": 0,
+    "RCDATA state": 1,
+    "RAWTEXT state": 2,
+    "Script data state": 3,
+    "PLAINTEXT state": 4,
+    "CDATA section state": 5,
+}
+DATA, BROWSER = 6, 6 | 8 | 16
 
 
 def html5lib_inputs(directory: Path):
@@ -21,7 +33,8 @@ def html5lib_inputs(directory: Path):
             text = test["input"]
             if test.get("doubleEscaped"):
                 text = re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), text)
-            yield text.encode("utf-8", "surrogatepass")
+            for state in test.get("initialStates", ["Data state"]):
+                yield bytes([STATES[state]]) + text.encode("utf-8", "surrogatepass")
 
 
 def page_slices(directory: Path):
@@ -29,7 +42,8 @@ def page_slices(directory: Path):
         data = page.read_bytes()
         step = max(len(data) // SLICES_PER_PAGE, 1)
         for start in range(0, len(data), step):
-            yield data[start : start + SLICE]
+            for options in DATA, BROWSER:
+                yield bytes([options]) + data[start : start + SLICE]
 
 
 def main() -> None:

@@ -99,7 +99,16 @@ def test_an_unreadable_file_exits_1_with_a_message(tmp_path, make_path, message,
     assert result.stderr.decode().startswith(f"htmltess: {path}: ") and message in result.stderr
 
 
-@pytest.mark.parametrize("args", [[], ["--bogus", "x"]])
+@pytest.mark.parametrize(
+    "args, inside_title",
+    [([], [["Character", "<b>"]]), (["--content-model", "none"], [["StartTag", "b", {}, False]])],
+)
+def test_content_model_is_browser_unless_none_is_asked(args, inside_title):
+    result = htmltess(*args, "-", input=b"<title><b>")
+    assert lines(result.stdout) == [["StartTag", "title", {}, False], *inside_title]
+
+
+@pytest.mark.parametrize("args", [[], ["--bogus", "x"], ["--content-model", "xml", "x"]])
 def test_bad_usage_exits_2(args):
     result = htmltess(*args)
     assert result.returncode == 2 and b"usage: htmltess" in result.stderr

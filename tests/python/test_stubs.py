@@ -25,6 +25,8 @@ class Collector(htmltess.HtmlHandler):
     def OnChar(self, c: str) -> None: ...
 
 done: bool = htmltess.html_parse_string(Collector(), "<p>x</p>")
+htmltess.html_parse_string(Collector(), "x", content_model="browser", scripting=False)
+htmltess.html_parse_file(Collector(), "doc.html", initial_state="RCDATA state", last_start_tag="title")
 for text in (b"x", bytearray(b"x"), memoryview(b"x"), mmap.mmap(-1, 1)):
     htmltess.html_parse_string(htmltess.HtmlHandler(), text)
 for path in ("doc.html", b"doc.html", pathlib.Path("doc.html")):
@@ -43,6 +45,7 @@ BAD = {
     "override_with_missing_argument": "class H(htmltess.HtmlHandler):\n"
     "    def OnStartTag(self, tag: str, attrs: dict[str, str]) -> None: ...",
     "result_is_a_bool": 'x: str = htmltess.html_parse_string(htmltess.HtmlHandler(), "")',
+    "unknown_content_model": 'htmltess.html_parse_string(htmltess.HtmlHandler(), "", content_model="xml")',
 }
 
 
@@ -89,4 +92,4 @@ def test_the_stubs_name_what_the_module_offers():
     assert stubbed == {name for name in dir(htmltess) if not name.startswith("__")} | {"__version__"}
     (handler,) = [node for node in tree.body if isinstance(node, ast.ClassDef)]
     methods = {node.name for node in handler.body if isinstance(node, ast.FunctionDef)}
-    assert methods == {name for name in dir(htmltess.HtmlHandler) if name.startswith("On")}
+    assert methods == {name for name in dir(htmltess.HtmlHandler) if not name.startswith("_")}
