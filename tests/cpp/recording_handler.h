@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "html/consumer.h"
 #include "html/handler.h"
@@ -32,9 +33,9 @@ inline std::string Quoted(const unsigned int* text, unsigned long length) {
   return out + "\"";
 }
 
-// Records every token as one line of a compact html5lib-like text, adjacent
-// characters merged, events joined with " | ":
-//   ParseError | Character "a<" | StartTag "a" {"b":"c"} true | EndTag "a" |
+// Records every callback as one event of a compact html5lib-like text, events
+// joined with " | ":
+//   ParseError | Character "a" | StartTag "a" {"b":"c"} true | EndTag "a" |
 //   Comment "x" | DOCTYPE "html" null null | EOF
 class RecordingHandler : public Tessarin::Html::Handler {
  public:
@@ -63,69 +64,47 @@ class RecordingHandler : public Tessarin::Html::Handler {
     Add("EndTag " + Quoted(name, nameLength));
   }
   void OnComment(const unsigned int* text, unsigned long length) override { Add("Comment " + Quoted(text, length)); }
-  void OnChar(unsigned int cp) override {
-    if (lastWasChar) {
-      events.pop_back();  // the closing quote
-    } else {
-      Add("Character \"");
-    }
-    AppendCodePoint(events, cp);
-    events += '"';
-    lastWasChar = true;
-  }
+  void OnChar(unsigned int cp) override { Add("Character " + Quoted(&cp, 1)); }
   void OnEof() override {
     ++eofCount;
     Add("EOF");
   }
 
  private:
-  void Add(const std::string& event) {
-    events += (events.empty() ? "" : " | ") + event;
-    lastWasChar = false;
-  }
+  void Add(const std::string& event) { events += (events.empty() ? "" : " | ") + event; }
 
   bool acknowledge;
-  bool lastWasChar = false;
 };
 
 enum class Source { Memory, File };
 
 inline void PrintTo(Source source, std::ostream* os) { *os << (source == Source::Memory ? "memory" : "file"); }
 
-// Bytes read from memory or from a temporary file, which is removed with the object.
-class Bytes {
- public:
-  Bytes(Source source, std::string text) : text(std::move(text)) {
-    if (source == Source::Memory) {
-      stream = std::make_unique<Tessarin::MemoryInputStream>(this->text.data(), this->text.size());
-      return;
-    }
-    char name[] = "/tmp/htmltess-test-XXXXXX";
-    int fd = mkstemp(name);
-    path = name;
-    if (fd < 0 || write(fd, this->text.data(), this->text.size()) != static_cast<ssize_t>(this->text.size())) {
-      std::perror(name);
-    }
-    close(fd);
-    stream = std::make_unique<Tessarin::FileInputStream>(name);
-  }
-  ~Bytes() {
-    if (!path.empty()) std::remove(path.c_str());
-  }
+// A byte stream over `text`, in memory or read from a file. The file is removed
+// at once: the stream keeps it open.
+inline std::unique_ptr<Tessarin::RawInputStream> Bytes(Source source, const std::string& text) {
+  if (source == Source::Memory) return std::make_unique<Tessarin::MemoryInputStream>(text.data(), text.size());
+  char path[] = "/tmp/htmltess-test-XXXXXX";
+  int fd = mkstemp(path);
+  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::perror(path);
+  close(fd);
+  auto stream = std::make_unique<Tessarin::FileInputStream>(path);
+  std::remove(path);
+  return stream;
+}
 
-  const std::string text;
-  std::string path;
-  std::unique_ptr<Tessarin::RawInputStream> stream;
-};
-
-// The input layers and a tokenizer over one document, with a recording handler.
+// The input layers and a tokenizer over one document, reporting to a handler of
+// type H made from `handlerArgs`.
+template <typename H = RecordingHandler>
 struct Pipeline {
-  explicit Pipeline(std::string text, Source source = Source::Memory, bool acknowledge = true)
-      : bytes(source, std::move(text)),
-        codePoints(*bytes.stream),
+  template <typename... Args>
+  explicit Pipeline(std::string document, Source source = Source::Memory, Args&&... handlerArgs)
+      : text(std::move(document)),
+        bytes(Bytes(source, text)),
+        codePoints(*bytes),
         consumer(codePoints),
         tokenizer(consumer),
-        handler(acknowledge) {
+        handler(std::forward<Args>(handlerArgs)...) {
     tokenizer.SetHandler(handler);
   }
 
@@ -135,23 +114,18 @@ struct Pipeline {
     }
     return handler.events;
   }
-  // Consumes the code points still to come and returns them as UTF-8.
-  std::string Rest() {
-    std::string rest;
-    for (unsigned int cp; (cp = consumer.Consume()) != Tessarin::Html::kEof;) AppendCodePoint(rest, cp);
-    return rest;
-  }
 
-  Bytes bytes;
+  const std::string text;
+  std::unique_ptr<Tessarin::RawInputStream> bytes;
   Tessarin::Unicode::InputStream codePoints;
   Tessarin::Html::InputConsumer consumer;
   Tessarin::Html::Tokenizer tokenizer;
-  RecordingHandler handler;
+  H handler;
 };
 
 // Tokenizes UTF-8 input from memory to the end and returns the recorded events.
 inline std::string Tokenize(std::string_view input, bool acknowledge = true, unsigned long runSteps = 0) {
-  return Pipeline(std::string(input), Source::Memory, acknowledge).Events(runSteps);
+  return Pipeline<>(std::string(input), Source::Memory, acknowledge).Events(runSteps);
 }
 
 }  // namespace TessarinTest

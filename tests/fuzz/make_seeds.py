@@ -1,7 +1,8 @@
 """Writes the fuzzer's seed corpus: every input of the html5lib tokenizer tests,
-once per initial state it lists, and a few small slices of each page of the web
-corpus, in the data state and in browser mode. Each seed begins with the byte
-that chooses the fuzzer's options. Sources that are absent are skipped.
+once per initial state it lists, and a few small slices of each web page, in
+the data state and in browser mode, both vendored under tests/, plus the pages
+of ../shared/corpus/web beside the repository when it is there. Each seed
+begins with the byte that chooses the fuzzer's options.
 Usage: make_seeds.py REPO_ROOT OUT_DIR"""
 
 from __future__ import annotations
@@ -48,11 +49,14 @@ def page_slices(directory: Path):
 def main() -> None:
     root, out = Path(sys.argv[1]).resolve(), Path(sys.argv[2])
     out.mkdir(parents=True, exist_ok=True)
-    shared = root.parent / "shared"
+    extra = root.parent / "shared" / "corpus" / "web"
+    if not extra.is_dir():
+        print(f"seeds: {extra} is absent; vendored pages only")
     count = 0
     for sample in [
-        *html5lib_inputs(shared / "html5lib-tests" / "tokenizer"),
-        *page_slices(shared / "corpus" / "web"),
+        *html5lib_inputs(root / "tests" / "html5lib-tests" / "tokenizer"),
+        *page_slices(root / "tests" / "corpus"),
+        *page_slices(extra),
     ]:
         (out / hashlib.sha1(sample).hexdigest()).write_bytes(sample)
         count += 1

@@ -1,4 +1,4 @@
-"""The shared recording handler of the Python tests."""
+"""The shared recording handlers of the Python tests."""
 
 from __future__ import annotations
 
@@ -36,9 +36,16 @@ class Recorder(htmltess.HtmlHandler):
         self.record(("EOF",))
 
     def tokens(self) -> list[tuple]:
-        """The events with adjacent characters merged; the single end-of-file event must come last."""
+        """The events with adjacent text merged; the single end-of-file event must come last."""
         assert self.events.count(("EOF",)) == 1 and self.events[-1] == ("EOF",), self.events[-3:]
         return merge_characters(self.events[:-1])
+
+
+class TextRecorder(Recorder):
+    """Records like Recorder, but takes text in runs through OnText, as ("Text", run) events."""
+
+    def OnText(self, text):
+        self.record(("Text", text))
 
 
 class OnFirstChar(Recorder):
@@ -56,17 +63,19 @@ class OnFirstChar(Recorder):
 
 
 def merge_characters(events: list[tuple]) -> list[tuple]:
+    """Adjacent Character and Text events joined into one Character event."""
     merged: list[tuple] = []
     for event in events:
-        if event[0] == "Character" and merged and merged[-1][0] == "Character":
-            merged[-1] = ("Character", merged[-1][1] + event[1])
-        else:
-            merged.append(event)
+        if event[0] in ("Character", "Text"):
+            event = ("Character", event[1])
+            if merged and merged[-1][0] == "Character":
+                event = ("Character", merged.pop()[1] + event[1])
+        merged.append(event)
     return merged
 
 
-def tokens(document: str | bytes) -> list[tuple]:
-    """Tokenizes a document with a fresh Recorder and returns its merged events."""
-    recorder = Recorder()
+def tokens(document: str | bytes, recorder: Recorder | None = None) -> list[tuple]:
+    """Tokenizes a document with a fresh Recorder (or the one given) and returns its merged events."""
+    recorder = recorder or Recorder()
     assert htmltess.html_parse_string(recorder, document) is True
     return recorder.tokens()
