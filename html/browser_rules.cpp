@@ -52,11 +52,30 @@ bool BreaksOut(const unsigned int* name, unsigned long length, const attr_list_t
   return false;
 }
 
+// Whether a name can be one of kTextElements, noscript or kForeignRoots: every
+// start tag passes here, and most are ruled out by their first letter.
+bool MayChangeTheText(const unsigned int* name, unsigned long length) {
+  if (length < 3 || length > 9) return false;
+  switch (name[0]) {
+    case 'i':
+    case 'm':
+    case 'n':
+    case 'p':
+    case 's':
+    case 't':
+    case 'x':
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 TextState BrowserRules::AfterStartTag(const unsigned int* name, unsigned long length, const attr_list_t& attributes,
                                       unsigned long attributeCount, bool selfClosing) {
   if (foreignDepth && BreaksOut(name, length, attributes, attributeCount)) foreignDepth = 0;
+  if (!MayChangeTheText(name, length)) return TextState::Data;
   if (NameIsOneOf(name, length, kForeignRoots)) {
     if (!selfClosing) ++foreignDepth;
     return TextState::Data;
