@@ -14,7 +14,8 @@ inline bool IsWhitespace(unsigned int c) { return c == '\t' || c == '\n' || c ==
 inline bool IsAsciiUpper(unsigned int c) { return c >= 'A' && c <= 'Z'; }
 inline bool IsAsciiLower(unsigned int c) { return c >= 'a' && c <= 'z'; }
 inline bool IsAsciiDigit(unsigned int c) { return c >= '0' && c <= '9'; }
-inline bool IsAsciiAlphanumeric(unsigned int c) { return IsAsciiUpper(c) || IsAsciiLower(c) || IsAsciiDigit(c); }
+inline bool IsAsciiAlpha(unsigned int c) { return IsAsciiUpper(c) || IsAsciiLower(c); }
+inline bool IsAsciiAlphanumeric(unsigned int c) { return IsAsciiAlpha(c) || IsAsciiDigit(c); }
 // ASCII-only case folding: A-Z become a-z, nothing else changes.
 inline unsigned int ToAsciiLower(unsigned int c) { return IsAsciiUpper(c) ? c + 0x20 : c; }
 inline unsigned int ToAsciiUpper(unsigned int c) { return IsAsciiLower(c) ? c - 0x20 : c; }

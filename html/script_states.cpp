@@ -192,7 +192,7 @@ void Tokenizer::ScriptDataEscapedLessThanSignState() {
       SwitchTo(&Tokenizer::ScriptDataEscapedEndTagOpenState);
       break;
     default:
-      if (IsAsciiUpper(c) || IsAsciiLower(c)) {
+      if (IsAsciiAlpha(c)) {
         ClearTemporaryBuffer();
         Reconsume(&Tokenizer::ScriptDataDoubleEscapeStartState, c);
         EmitCharToken('<');
@@ -253,7 +253,7 @@ void Tokenizer::DoubleEscapeBoundary(State onScript, State otherwise) {
       break;
     }
     default:
-      if (IsAsciiUpper(c) || IsAsciiLower(c)) {
+      if (IsAsciiAlpha(c)) {
         // Seven letters already tell that the word is not "script": no more are kept.
         if (temporaryBuffer.size <= 6) Append(temporaryBuffer, ToAsciiLower(c));
         EmitCharToken(c);

@@ -45,7 +45,7 @@ void Tokenizer::TagOpenState() {
       EmitCharToken('<');
       break;
     default:
-      if (IsAsciiUpper(c) || IsAsciiLower(c)) {
+      if (IsAsciiAlpha(c)) {
         BeginTag(ToAsciiLower(c), false);
         SwitchTo(&Tokenizer::TagNameState);
         break;
@@ -72,7 +72,7 @@ void Tokenizer::EndTagOpenState() {
       EmitCharToken('/');
       break;
     default:
-      if (IsAsciiUpper(c) || IsAsciiLower(c)) {
+      if (IsAsciiAlpha(c)) {
         BeginTag(ToAsciiLower(c), true);
         SwitchTo(&Tokenizer::TagNameState);
         break;

@@ -118,7 +118,7 @@ void Tokenizer::RawtextEndTagOpenState() {
 // (BeginAppropriateEndTag): until then the temporary buffer holds the name.
 void Tokenizer::TextEndTagOpen(State text, State endTagName) {
   unsigned int c = consumer.Consume();
-  if (IsAsciiUpper(c) || IsAsciiLower(c)) {
+  if (IsAsciiAlpha(c)) {
     Reconsume(endTagName, c);
   } else {
     Reconsume(text, c);
@@ -159,7 +159,7 @@ void Tokenizer::TextEndTagName(State text) {
       }
       break;
     default:
-      if (IsAsciiUpper(c) || IsAsciiLower(c)) {
+      if (IsAsciiAlpha(c)) {
         Append(temporaryBuffer, c);
         return;
       }
