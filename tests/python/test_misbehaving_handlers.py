@@ -136,51 +136,38 @@ def test_kept_attribute_dicts_are_emptied():
     assert (kept, copies) == ([{}, {}], [{"class": "x", "id": "y"}, {}])
 
 
-def on_char(self, char):
-    self.record(("Class", char))
-
-
-def replaced(self, char):
-    self.record(("Replaced", char))
+def recording_as(kind):
+    return lambda self, char: self.record((kind, char))
 
 
 def on_instance(handler):
     handler.OnChar = lambda char: handler.record(("Instance", char))
 
 
-def set_then_delete_on_instance(handler):
-    handler.OnChar = None
-    del handler.OnChar
-
-
-def non_callable(handler):
-    handler.OnChar = None
-
-
 # `initial` is the class's own OnChar; the change is made at the start tag of "d<p>e".
 @pytest.mark.parametrize(
     "initial, change, later",
     [
-        (on_char, lambda h: setattr(type(h), "OnChar", replaced), [("Replaced", "e")]),
-        (on_char, lambda h: delattr(type(h), "OnChar"), [(C, "e")]),  # Recorder.OnChar takes over
-        (on_char, lambda h: setattr(type(h), "OnChar", htmltess.HtmlHandler.OnChar), []),
-        (on_char, on_instance, [("Instance", "e")]),
-        (on_char, set_then_delete_on_instance, [("Class", "e")]),
-        (htmltess.HtmlHandler.OnChar, lambda h: setattr(type(h), "OnChar", replaced), [("Replaced", "e")]),
-        (htmltess.HtmlHandler.OnChar, on_instance, [("Instance", "e")]),
-        (htmltess.HtmlHandler.OnChar, non_callable, TypeError),
+        ("Class", lambda h: setattr(type(h), "OnChar", recording_as("Replaced")), [("Replaced", "e")]),
+        ("Class", lambda h: delattr(type(h), "OnChar"), [(C, "e")]),  # Recorder.OnChar takes over
+        ("Class", lambda h: setattr(type(h), "OnChar", htmltess.HtmlHandler.OnChar), []),
+        ("Class", on_instance, [("Instance", "e")]),
+        ("Class", lambda h: (setattr(h, "OnChar", None), delattr(h, "OnChar")), [("Class", "e")]),
+        (None, lambda h: setattr(type(h), "OnChar", recording_as("Replaced")), [("Replaced", "e")]),
+        (None, on_instance, [("Instance", "e")]),
+        (None, lambda h: setattr(h, "OnChar", None), TypeError),
     ],
 )
 def test_a_method_changed_during_the_parse_takes_effect_at_the_next_call(initial, change, later):
     class Changing(Recorder):
-        OnChar = initial
+        OnChar = recording_as(initial) if initial else htmltess.HtmlHandler.OnChar
 
         def OnStartTag(self, name, attributes, self_closing):
             super().OnStartTag(name, attributes, self_closing)
             change(self)
 
     handler = Changing()
-    earlier = [("Class", "d")] if initial is on_char else []
+    earlier = [("Class", "d")] if initial else []
     if later is TypeError:
         with pytest.raises(TypeError):
             parse_string(handler, "d<p>e")
@@ -225,17 +212,6 @@ class RaisingLookup(Recorder):
         raise LookupError("raised by the lookup")
 
 
-class TextAndTags(htmltess.HtmlHandler):
-    def __init__(self):
-        self.events = []
-
-    def OnText(self, text):
-        self.events.append(("Text", text))
-
-    def OnStartTag(self, name, attributes, self_closing):
-        self.events.append(("StartTag", name, dict(attributes), self_closing))
-
-
 @pytest.mark.parametrize(
     "make, document, expected",
     [
@@ -247,7 +223,11 @@ class TextAndTags(htmltess.HtmlHandler):
         (lambda: Meta("C", (Recorder,), {})(), "<!DOCTYPE a>", [("DOCTYPE", "a", None, None), ("EOF",)]),
         (RaisingLookup, "a<!--x-->b", [(C, "a")]),
         # (e) a parse error with the default OnParseError does not split a run
-        (TextAndTags, "a\0b<p>c", [("Text", "a\0b"), ("StartTag", "p", {}, False), ("Text", "c")]),
+        (
+            lambda: type("E", (TextRecorder,), {"OnParseError": htmltess.HtmlHandler.OnParseError})(),
+            "a\0b<p>c",
+            [("Text", "a\0b"), ("StartTag", "p", {}, False), ("Text", "c"), ("EOF",)],
+        ),
     ],
     ids=["a-metaclass", "b-instance-default", "c-metaclass-raises", "c-lookup-raises", "e-no-split"],
 )

@@ -7,17 +7,7 @@ import random
 
 import htmltess
 import pytest
-from recording import tokens
-
-PE = ("ParseError",)
-
-
-def C(text):
-    return ("Character", text)
-
-
-def start(name, attributes=None):
-    return ("StartTag", name, attributes or {}, False)
+from recording import PE, C, E, S, tokens
 
 
 def doctype(name, public_id=None, system_id=None):
@@ -34,9 +24,9 @@ LONG = "".join(chr(0x1F300 + i % 256) if i % 7 == 3 else chr(0x61 + i % 26) for 
         # CR is no whitespace: it stays in every name, value, comment and text.
         (
             "<a\rb \rc=\rd e='\r'\rf>x\r\n",
-            [PE, start("a\rb", {"\rc": "\rd", "e": "\r", "\rf": ""}), C("x\r\n")],
+            [PE, S("a\rb", {"\rc": "\rd", "e": "\r", "\rf": ""}), C("x\r\n")],
         ),
-        ("<a b \r=c>", [start("a", {"b": "", "\r": "c"})]),
+        ("<a b \r=c>", [S("a", {"b": "", "\r": "c"})]),
         ("<!--\r--><!\r>", [("Comment", "\r"), PE, ("Comment", "\r")]),
         ("<!DOCTYPE\rhtml\r>", [PE, doctype("\rhtml\r")]),
         ("<!DOCTYPE html \rPUBLIC 'a'>", [PE, doctype("html")]),
@@ -50,7 +40,7 @@ LONG = "".join(chr(0x1F300 + i % 256) if i % 7 == 3 else chr(0x61 + i % 26) for 
         # Every token buffer grown far past its inline room; a token after long ones has only its own fields.
         (
             f"<{LONG.upper()} {LONG}={LONG} b='{LONG}' c=\"{LONG}\"></{LONG}>",
-            [start(LONG, {LONG: LONG, "b": LONG, "c": LONG}), ("EndTag", LONG)],
+            [S(LONG, {LONG: LONG, "b": LONG, "c": LONG}), E(LONG)],
         ),
         (f"<!--{LONG}--><!{LONG}><!--x-->", [("Comment", LONG), PE, ("Comment", LONG), ("Comment", "x")]),
         (
@@ -59,16 +49,16 @@ LONG = "".join(chr(0x1F300 + i % 256) if i % 7 == 3 else chr(0x61 + i % 26) for 
         ),
         (
             f"<a b='{LONG}'><!DOCTYPE b PUBLIC ''><!--{LONG}--><!DOCTYPE c>",
-            [start("a", {"b": LONG}), doctype("b", ""), ("Comment", LONG), doctype("c")],
+            [S("a", {"b": LONG}), doctype("b", ""), ("Comment", LONG), doctype("c")],
         ),
         # A repeated name (ASCII letters folded) is a parse error; its attribute goes, the first one stays.
-        ("<a x=1 y=2 x=3 X='4' x>", [PE, PE, PE, start("a", {"x": "1", "y": "2"})]),
-        ("<a \u00c9=1 \u00e9=2 \u00c9=3>", [PE, start("a", {"\u00c9": "1", "\u00e9": "2"})]),
+        ("<a x=1 y=2 x=3 X='4' x>", [PE, PE, PE, S("a", {"x": "1", "y": "2"})]),
+        ("<a \u00c9=1 \u00e9=2 \u00c9=3>", [PE, S("a", {"\u00c9": "1", "\u00e9": "2"})]),
         # The dropped value still reports its own parse errors.
-        ('<a x=1 x=2"3 y>', [PE, PE, start("a", {"x": "1", "y": ""})]),
-        ("<a x=1 x='&amp;&#0;&foo;' y>", [PE, PE, PE, start("a", {"x": "1", "y": ""})]),
+        ('<a x=1 x=2"3 y>', [PE, PE, S("a", {"x": "1", "y": ""})]),
+        ("<a x=1 x='&amp;&#0;&foo;' y>", [PE, PE, PE, S("a", {"x": "1", "y": ""})]),
         ("<a x=1 x", [PE, PE]),
-        ("</a x=1 x=2>", [PE, PE, ("EndTag", "a")]),
+        ("</a x=1 x=2>", [PE, PE, E("a")]),
         # Text references whose longest name breaks off, and unknown names.
         ("&notit;&notin;&notinva;&ampamp;", [PE, C("\u00acit;\u2209\u2209"), PE, C("&amp;")]),
         ("&ltimes;&lt;imes&not;in;", [C("\u22c9<imes\u00acin;")]),
@@ -104,7 +94,7 @@ def test_tokens(document, expected):
 def test_reference_in_value(quote, written, value, errors):
     if not quote:
         errors += written.count("=")  # "=" in an unquoted value is a parse error of its own
-    assert tokens(f"<a b={quote}{written}{quote}>") == [PE] * errors + [start("a", {"b": value})]
+    assert tokens(f"<a b={quote}{written}{quote}>") == [PE] * errors + [S("a", {"b": value})]
 
 
 def drawn(draw, distinct):
@@ -121,7 +111,7 @@ def test_repeats_among_many_attributes(names):
     for i, name in enumerate(names):
         kept.setdefault(name.lower(), str(i))
     document = "<a " + " ".join(f"{name}='{i}'" for i, name in enumerate(names)) + ">"
-    assert tokens(document) == [PE] * (len(names) - len(kept)) + [start("a", kept)]
+    assert tokens(document) == [PE] * (len(names) - len(kept)) + [S("a", kept)]
 
 
 def test_start_tag_delivers_a_dict_in_document_order_and_a_bool():
