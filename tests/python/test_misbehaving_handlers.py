@@ -238,21 +238,13 @@ def test_the_mode_follows_what_the_instance_lookup_finds(make, document, expecte
     assert handler.events == expected
 
 
-class EndTags(htmltess.HtmlHandler):
-    def __init__(self):
-        self.events = []
-
-    def OnEndTag(self, name):
-        self.events.append(("EndTag", name))
-
-
 def test_d_an_override_installed_by_a_gc_callback_is_called_from_then_on():
-    handler = EndTags()
+    handler = type("Tags", (Recorder,), {"OnChar": htmltess.HtmlHandler.OnChar})()  # no characters at first
 
     def install(phase, info):
         if "OnChar" not in vars(handler):
-            handler.events.append(("Installed",))
-            handler.OnChar = lambda char: handler.events.append((C, char))
+            handler.record(("Installed",))
+            handler.OnChar = lambda char: handler.record((C, char))
 
     threshold = gc.get_threshold()
     gc.callbacks.append(install)
