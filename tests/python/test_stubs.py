@@ -14,33 +14,37 @@ import pytest
 pytest.importorskip("mypy")
 
 STUBS = pathlib.Path(__file__).resolve().parents[2] / "python" / "htmltess-stubs" / "__init__.pyi"
-H = "htmltess.HtmlHandler"
-
-GOOD = f"""
+GOOD = """
 import mmap, pathlib
 from typing import Optional
-class Collector({H}):
+
+class Collector(htmltess.HtmlHandler):
     def OnDoctype(self, name: Optional[str], public: Optional[str], system: Optional[str]) -> None: ...
     def OnStartTag(self, tag: str, attrs: dict[str, str], self_closing: bool) -> None: ...
-done: bool = htmltess.html_parse_string(Collector(), "<p>x</p>", content_model="browser", scripting=False)
+    def OnChar(self, c: str) -> None: ...
+
+done: bool = htmltess.html_parse_string(Collector(), "<p>x</p>")
+htmltess.html_parse_string(Collector(), "x", content_model="browser", scripting=False)
 htmltess.html_parse_file(Collector(), "doc.html", initial_state="RCDATA state", last_start_tag="title")
 for text in (b"x", bytearray(b"x"), memoryview(b"x"), mmap.mmap(-1, 1)):
-    htmltess.html_parse_string({H}(), text)
+    htmltess.html_parse_string(htmltess.HtmlHandler(), text)
 for path in ("doc.html", b"doc.html", pathlib.Path("doc.html")):
-    htmltess.html_parse_file({H}(), path)
+    htmltess.html_parse_file(htmltess.HtmlHandler(), path)
 """
 
 # Each snippet holds one mistake that mypy must report on its last line.
 BAD = {
     "handler_not_a_handler": 'htmltess.html_parse_string(object(), "x")',
-    "text_not_a_document": f"htmltess.html_parse_string({H}(), 42)",
-    "path_not_a_path": f"htmltess.html_parse_file({H}(), 42)",
-    "keyword_argument": f'htmltess.html_parse_string(handler={H}(), text="x")',
-    "override_with_wrong_type": f"class A({H}):\n    def OnChar(self, c: int) -> None: ...",
-    "doctype_fields_may_be_none": f"class B({H}):\n    def OnDoctype(self, n: str, p: str, s: str) -> None: ...",
-    "override_with_missing_argument": f"class D({H}):\n    def OnStartTag(self, t: str, a: dict[str, str]) -> None: ...",
-    "result_is_a_bool": f'x: str = htmltess.html_parse_string({H}(), "")',
-    "unknown_content_model": f'htmltess.html_parse_string({H}(), "", content_model="xml")',
+    "text_not_a_document": "htmltess.html_parse_string(htmltess.HtmlHandler(), 42)",
+    "path_not_a_path": "htmltess.html_parse_file(htmltess.HtmlHandler(), 42)",
+    "keyword_argument": 'htmltess.html_parse_string(handler=htmltess.HtmlHandler(), text="x")',
+    "override_with_wrong_type": "class H(htmltess.HtmlHandler):\n    def OnChar(self, c: int) -> None: ...",
+    "doctype_fields_may_be_none": "class H(htmltess.HtmlHandler):\n"
+    "    def OnDoctype(self, name: str, public: str, system: str) -> None: ...",
+    "override_with_missing_argument": "class H(htmltess.HtmlHandler):\n"
+    "    def OnStartTag(self, tag: str, attrs: dict[str, str]) -> None: ...",
+    "result_is_a_bool": 'x: str = htmltess.html_parse_string(htmltess.HtmlHandler(), "")',
+    "unknown_content_model": 'htmltess.html_parse_string(htmltess.HtmlHandler(), "", content_model="xml")',
 }
 
 
