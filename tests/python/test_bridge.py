@@ -53,6 +53,7 @@ def as_mmap(data):
         (b"\xc3<z\xef\xbb\xbf", [C("\u00fcz\ufeff")]),
         # A byte that cannot lead a sequence, and sequences cut short by the end of the input.
         (b"\x80z\xbf\xf8z\xff", [C("\ufffdz\ufffd\ufffdz\ufffd")]),
+        (b"<\x80&\x80</\x80>", [PE, C("<\ufffd&\ufffd"), PE, ("Comment", "\ufffd")]),  # read one by one
         *[(b"a" + cut, [C("a\ufffd")]) for cut in [b"\xc3", b"\xe2\x82", b"\xf0\x9f\x98"]],
         # Code points a str cannot hold become U+FFFD.
         (b"\xf4\x90\x80\x80\xf7\xbf\xbf\xbf", [C("\ufffd\ufffd")]),
