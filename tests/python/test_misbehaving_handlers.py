@@ -238,7 +238,8 @@ def test_the_mode_follows_what_the_instance_lookup_finds(make, document, expecte
     assert handler.events == expected
 
 
-def test_d_an_override_installed_by_a_gc_callback_is_called_from_then_on():
+# (d) an override installed by a gc callback during the parse is called from then on
+def test_an_override_installed_by_the_collector_during_the_parse_is_called():
     handler = type("Tags", (Recorder,), {"OnChar": htmltess.HtmlHandler.OnChar})()  # no characters at first
 
     def install(phase, info):
