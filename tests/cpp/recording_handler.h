@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -76,6 +77,8 @@ class RecordingHandler : public Tessarin::Html::Handler {
 };
 
 enum class Source { Memory, File };
+
+inline void PrintTo(Source source, std::ostream* os) { *os << (source == Source::Memory ? "memory" : "file"); }
 
 // A byte stream over `text`, in memory or read from a file. The file is removed
 // at once: the stream keeps it open.
