@@ -30,42 +30,26 @@ bool InputStreamError(unsigned int cp, ParseErrorCode& code) {
 unsigned int InputConsumer::ConsumeAny() {
   unsigned int cp;
   if (!PopOne(cp)) return kEof;
-  if (tracker && cp != kEof) Track(cp);
+  if (errorReporter && cp != kEof) CheckFirstRead(cp);
   return cp;
 }
 
-void InputConsumer::Track(unsigned int cp) {
-  PositionTracker& t = *tracker;
-  if (++t.read <= t.seen) return;
-  const size_t index = t.seen++;
-  if (cp == '\n' && t.previous == '\r') {
-    t.lineStarts.back() = index + 1;
-  } else if (cp == '\n' || cp == '\r') {
-    if (t.lineStarts.size() == 2 * PositionTracker::kKeptLines) {
-      t.lineStarts.erase(t.lineStarts.begin(), t.lineStarts.begin() + PositionTracker::kKeptLines);
-      t.firstKeptLine += PositionTracker::kKeptLines;
-    }
-    t.lineStarts.push_back(index + 1);
-  }
-  t.previous = cp;
+void InputConsumer::CheckFirstRead(unsigned int cp) {
+  const uint64_t end = Offset();
+  if (end <= checkedEnd) return;
+  checkedEnd = end;
   ParseErrorCode code;
   if (InputStreamError(cp, code)) errorReporter->ParseError(code);
 }
 
-size_t InputConsumer::SkipTracked(unsigned long n) {
+size_t InputConsumer::SkipChecked(unsigned long n) {
   size_t done = 0;
   unsigned int cp;
   while (done < n && PopOne(cp)) {
-    Track(cp);
+    if (cp != kEof) CheckFirstRead(cp);
     ++done;
   }
   return done;
-}
-
-source_position_t PositionTracker::PositionOf(size_t index) const {
-  const size_t kept =
-      std::max<size_t>(std::upper_bound(lineStarts.begin(), lineStarts.end(), index) - lineStarts.begin(), 1);
-  return {firstKeptLine + kept - 1, index - lineStarts[kept - 1] + 1};
 }
 
 }  // namespace Html

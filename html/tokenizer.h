@@ -66,9 +66,23 @@ class Tokenizer {
   bool OutOfMemory() const { return outOfMemory; }
   // Reports a parse error, with its position when the consumer tracks
   // positions; `ahead` code points not yet read belong before it.
-  void ParseError(ParseErrorCode code, size_t ahead = 0) {
-    handler->OnCodedParseError(code, ErrorPosition(code, ahead));
-  }
+  void ParseError(ParseErrorCode code, size_t ahead = 0) { handler->OnCodedParseError(code, ErrorPlace(code, ahead)); }
+
+  // The source of the token being reported, as byte offsets into the input:
+  // from the end of the previous token, so that the tokens tile the input
+  // (what reports no token, such as "</>" or the brackets of a CDATA
+  // section, belongs to the next one), to the end of this one. Characters
+  // reported together (the two of a reference, or "</" and a name in text)
+  // have the span of them all in the first and an empty one in the others.
+  // During a parse error, the source read since the previous token.
+  struct span_t {
+    uint64_t start;
+    uint64_t end;
+  };
+  span_t CurrentSpan() const { return {tokenStart, blockEnd ? blockEnd : consumer.Offset()}; }
+  // During OnText, where its first character begins: from there on, each
+  // character of the block is one code point of the input.
+  uint64_t TextStart() const { return textStart; }
 
   // Content models. By default every document is tokenized from the data
   // state and "<![CDATA[" opens a bogus comment; the switches a tree builder
@@ -114,7 +128,8 @@ class Tokenizer {
   // many it consumed. It stops early where sink returns false, at the end of
   // the window and before a sequence that the window does not hold whole;
   // whatever it stops at stays unread. The window is advanced once, when the
-  // run ends: sink must not read input.
+  // run ends: sink must not read input, and is told with each code point how
+  // many bytes the run has read so far.
   template <typename Sink>
   unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink);
   // Fast paths of the text states: the characters reach the handler in blocks.
@@ -320,11 +335,15 @@ class Tokenizer {
 
   // Where the standard places an error of `code`: at the code point in hand,
   // or just after it (an error found at the end of input, or once a reference
-  // has been read); 0 and 0 when positions are not tracked.
-  source_position_t ErrorPosition(ParseErrorCode code, size_t ahead) const;
+  // has been read).
+  error_place_t ErrorPlace(ParseErrorCode code, size_t ahead) const;
 
-  // Emitters.
-  void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }
+  // Emitters. Each marks where the next token begins once it has reported its own.
+  void EmitCharToken(unsigned int cp) {
+    handler->OnChar(cp);
+    TokenReported();
+  }
+  void TokenReported() { tokenStart = consumer.Offset(); }
   void EmitEofToken();
   void EmitTagToken();
   // Browser mode: what the tree builder does with the tag about to be emitted.
@@ -421,6 +440,10 @@ class Tokenizer {
   bool outOfMemory = false;
   bool interrupted = false;
 
+  uint64_t tokenStart = 0;  // where the token under construction begins
+  uint64_t blockEnd = 0;    // where a block of text reported within a run ends, during its callback
+  uint64_t textStart = 0;   // where the characters of the block being reported begin
+
   // Bits of doctypeFlags: the fields a DOCTYPE token does not have.
   static constexpr unsigned char kNameMissing = 1;
   static constexpr unsigned char kPublicIdMissing = 2;
@@ -447,7 +470,8 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
     const unsigned char* const from = p;
     const unsigned char* const end = p + std::min<size_t>(budget - taken, limit - p);
     while (p < end && !stops.byte[*p]) {
-      if (!sink(*p++)) {
+      const unsigned char c = *p++;
+      if (!sink(c, p - start)) {
         more = false;
         break;
       }
@@ -460,7 +484,7 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
     if (cp < 0x80 && stops.byte[cp]) break;
     p += length;
     ++taken;
-    more = sink(cp);
+    more = sink(cp, p - start);
   }
   // A run often ends where it begins, at a stop: the window is then left alone.
   if (p != start) input.Advance(p - start);
@@ -472,14 +496,23 @@ inline unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned l
   constexpr unsigned long kBlock = 256;
   unsigned int block[kBlock];
   unsigned long filled = 0;
-  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
+  // The window moves when the run ends: until then the blocks are placed from the run's start.
+  const uint64_t runStart = consumer.Offset();
+  textStart = runStart;
+  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp, size_t read) {
     block[filled++] = cp;
     if (filled < kBlock) return true;
+    blockEnd = runStart + read;
     handler->OnText(block, filled);
+    tokenStart = textStart = blockEnd;
+    blockEnd = 0;
     filled = 0;
     return !interrupted;
   });
-  if (filled) handler->OnText(block, filled);
+  if (filled) {
+    handler->OnText(block, filled);
+    TokenReported();
+  }
   return taken;
 }
 
@@ -489,7 +522,7 @@ template <bool Lower, typename Buffer>
 inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
   unsigned int* out = buffer.data + buffer.size;
   unsigned int* end = out + buffer.Room();
-  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
+  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp, size_t) {
     if (Lower) cp = ToAsciiLower(cp);
     if (out != end) {
       *out++ = cp;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace Tessarin {
 
@@ -35,32 +36,56 @@ class RawInputStream : public InputStream<unsigned char> {
   // bytes[*position] up to bytes[*limit]. The decoder reads whole sequences
   // from here without a virtual call per byte and advances *position; when the
   // window runs short it falls back to the block operations, which keep it valid.
+  // `origin` is the offset in the input of bytes[0], so that offsets stay
+  // absolute however often the stream moves or drops its bytes.
   struct window_t {
     const unsigned char* bytes = nullptr;
     size_t* position = nullptr;
     const size_t* limit = nullptr;
+    const uint64_t* origin = nullptr;
   };
 
   const window_t& Window() const { return window; }
+
+  // The offset of the read position: bytes from the start of the input.
+  uint64_t Offset() const { return *window.origin + *window.position; }
+
+  // Copies up to n bytes of the input from offset `at` on, wherever the read
+  // position stands, and returns how many: fewer at the end of the input, and
+  // none where the stream no longer holds them. Positions in the source
+  // (lines, columns) are counted from these bytes when they are asked for.
+  virtual size_t ReadAt(uint64_t at, void* buf, size_t n) {
+    (void)at;
+    (void)buf;
+    (void)n;
+    return 0;
+  }
 
  protected:
   RawInputStream() {
     window.position = &noBytes;
     window.limit = &noBytes;
+    window.origin = &noOffset;
   }
 
   window_t window;  // empty unless a stream sets it up
 
  private:
   size_t noBytes = 0;
+  uint64_t noOffset = 0;
 };
 
 // A byte stream read through another's block operations only, with no window
 // of its own: every byte then reaches the decoder through its slow path, where
 // the code points can be counted one by one.
+// Its window is the other's with its limit at the read position: it holds no
+// bytes, yet its offsets are the other's.
 class BlockOnlyStream final : public RawInputStream {
  public:
-  explicit BlockOnlyStream(RawInputStream& bytes) : bytes(bytes) {}
+  explicit BlockOnlyStream(RawInputStream& bytes) : bytes(bytes) {
+    window = bytes.Window();
+    window.limit = window.position;
+  }
 
   using RawInputStream::Peek;
   using RawInputStream::Pop;
@@ -70,6 +95,7 @@ class BlockOnlyStream final : public RawInputStream {
   size_t Peek(void* buf, unsigned long n) override { return bytes.Peek(buf, n); }
   size_t Pop(void* buf, unsigned long n) override { return bytes.Pop(buf, n); }
   size_t Push(void const* buf, unsigned long n) override { return bytes.Push(buf, n); }
+  size_t ReadAt(uint64_t at, void* buf, size_t n) override { return bytes.ReadAt(at, buf, n); }
 
  private:
   RawInputStream& bytes;

@@ -5,8 +5,6 @@
 namespace Tessarin {
 namespace Unicode {
 
-size_t InputStream::DecodePopSlow(unsigned int& cp) { return DecodePopCounted(cp) ? 1 : 0; }
-
 size_t InputStream::DecodePopCounted(unsigned int& cp) {
   unsigned char b[4];
   if (!raw.Peek(b[0])) return 0;
@@ -17,47 +15,63 @@ size_t InputStream::DecodePopCounted(unsigned int& cp) {
   return got;
 }
 
-size_t InputStream::DecodeSkip() {
-  unsigned char b0;
-  if (!raw.Peek(b0)) return 0;
-  raw.Skip(SequenceLength(b0));
-  return 1;
-}
-
 size_t InputStream::Pop(void* buf, unsigned long n) {
   unsigned int* out = static_cast<unsigned int*>(buf);
   size_t done = 0;
-  while (done < n && !pending.empty()) {
-    out[done++] = pending.front();
-    pending.pop_front();
-  }
-  while (done < n && DecodePop(out[done])) ++done;
+  while (done < n && PopOne(out[done])) ++done;
   return done;
 }
 
 size_t InputStream::Peek(void* buf, unsigned long n) {
   unsigned int* out = static_cast<unsigned int*>(buf);
   size_t done = std::min<size_t>(pending.size(), n);
-  std::copy_n(pending.begin(), done, out);
+  for (size_t i = 0; i < done; ++i) out[i] = pending[i].cp;
   unsigned int cp;
-  while (done < n && DecodePop(cp)) {
-    pending.push_back(cp);
+  while (done < n) {
+    size_t length = DecodePop(cp);
+    if (!length) break;
+    pending.push_back({cp, static_cast<unsigned char>(length)});
+    pendingBytes += length;
     out[done++] = cp;
   }
   return done;
 }
 
 size_t InputStream::Skip(unsigned long n) {
-  size_t done = std::min<size_t>(pending.size(), n);
-  pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done));
-  while (done < n && DecodeSkip()) ++done;
+  size_t done = 0;
+  unsigned int cp;
+  while (done < n && PopOne(cp)) ++done;
   return done;
 }
 
 size_t InputStream::Push(void const* buf, unsigned long n) {
   const unsigned int* in = static_cast<const unsigned int*>(buf);
-  pending.insert(pending.begin(), in, in + n);
+  for (unsigned long i = n; i-- > 0;) {
+    unsigned length = in[i] == kNoCodePoint ? 0 : TakeBack();
+    pending.push_front({in[i], static_cast<unsigned char>(length)});
+    pendingBytes += length;
+  }
   return n;
+}
+
+// The code point that ends at the read position is the last one read: it is
+// remembered there if it was read one at a time.
+bool InputStream::LastRemembered() const {
+  return rememberedCount && remembered[(rememberedTop + kRemembered - 1) % kRemembered].end == Offset();
+}
+
+unsigned InputStream::LastLength() const {
+  if (LastRemembered()) return remembered[(rememberedTop + kRemembered - 1) % kRemembered].length;
+  return Offset() ? 1 : 0;
+}
+
+unsigned InputStream::TakeBack() {
+  unsigned length = LastLength();
+  if (LastRemembered()) {
+    rememberedTop = (rememberedTop + kRemembered - 1) % kRemembered;
+    --rememberedCount;
+  }
+  return length;
 }
 
 }  // namespace Unicode

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 
 #include "stream/input_stream.h"
@@ -8,6 +10,9 @@ namespace Tessarin {
 namespace Unicode {
 
 constexpr unsigned int kReplacementCharacter = 0xFFFD;
+// No code point: a reader may put it back to stand for the end of the input;
+// it takes no bytes.
+constexpr unsigned int kNoCodePoint = 0xFFFFFFFF;
 
 // Decodes UTF-8 from a byte stream, without validation and without newline
 // normalisation, and keeps the code points that were pushed back or decoded
@@ -19,6 +24,14 @@ constexpr unsigned int kReplacementCharacter = 0xFFFD;
 // surrogates and values up to 0x1FFFFF come through as they are). A byte that
 // cannot lead a sequence (0x80-0xBF, 0xF8-0xFF), and a sequence cut short by the
 // end of the input, are consumed and decode to U+FFFD.
+//
+// Offsets: the stream knows the byte offset of its read position (Offset)
+// while code points are pending, since each pending code point keeps the
+// number of bytes it was decoded from. A code point put back by Push takes the
+// length it was read with: those read one at a time are remembered (the last
+// kRemembered of them), and one that is not remembered was read in place
+// through the ASCII window, one byte. Code points consumed by Advance other
+// than ASCII ones are never put back.
 class InputStream : public Tessarin::InputStream<unsigned int> {
  public:
   explicit InputStream(RawInputStream& raw) : raw(raw) {}
@@ -31,7 +44,15 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   size_t Peek(void* buf, unsigned long n) override;
   size_t Pop(void* buf, unsigned long n) override;
   // Puts n code points back in front of the stream, buf[0] first; never fails.
+  // They are the last n code points read, in their order, or kNoCodePoint.
   size_t Push(void const* buf, unsigned long n) override;
+
+  // The byte offset in the input of the next code point.
+  uint64_t Offset() const { return raw.Offset() - pendingBytes; }
+  // The number of bytes of the last code point read (0 when none was).
+  unsigned LastLength() const;
+  // The byte stream, whose bytes positions are counted from.
+  RawInputStream& Bytes() const { return raw; }
 
   // The ASCII window: the bytes that follow the code points read so far, as far
   // as the byte stream holds them in memory; empty while code points are
@@ -57,7 +78,8 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   template <typename InRun>
   bool LookPast(InRun inRun, size_t& length, unsigned int& after);
 
-  // Decodes one code point and consumes its bytes; 0 at the end of the bytes.
+  // Decodes one code point and consumes its bytes; returns their number, 0 at
+  // the end of the bytes.
   size_t DecodePop(unsigned int& cp) {
     // Fast path: a whole sequence is held in memory.
     const ascii_window_t held = HeldBytes();
@@ -65,21 +87,26 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
       unsigned length = SequenceLength(held.bytes[0]);
       cp = Decode(held.bytes, length);
       Advance(length);
-      return 1;
+      return length;
     }
-    return DecodePopSlow(cp);
+    return DecodePopCounted(cp);
   }
-  // Consumes the bytes of one encoded code point; 0 at the end of the bytes.
-  size_t DecodeSkip();
-  // DecodePop through the block operations, returning the number of bytes
-  // it consumed (0 at the end of the bytes).
+  // DecodePop through the block operations.
   size_t DecodePopCounted(unsigned int& cp);
 
   // One code point through the same path as Pop(cp), without a virtual call.
   bool PopOne(unsigned int& cp) {
-    if (pending.empty()) return DecodePop(cp) == 1;
-    cp = pending.front();
-    pending.pop_front();
+    unsigned length;
+    if (pending.empty()) {
+      length = static_cast<unsigned>(DecodePop(cp));
+      if (!length) return false;
+    } else {
+      cp = pending.front().cp;
+      length = pending.front().length;
+      pendingBytes -= length;
+      pending.pop_front();
+    }
+    Remember(length);
     return true;
   }
 
@@ -107,11 +134,38 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   }
 
  protected:
-  size_t DecodePopSlow(unsigned int& cp);
-
-  std::deque<unsigned int> pending;
+  // A code point decoded ahead or put back, with the number of bytes it was
+  // decoded from (0 for kNoCodePoint).
+  struct pending_t {
+    unsigned int cp;
+    unsigned char length;
+  };
+  std::deque<pending_t> pending;
+  uint64_t pendingBytes = 0;
 
  private:
+  // Notes a code point just read one at a time: where it ends and its length.
+  void Remember(unsigned length) {
+    if (!length) return;
+    remembered[rememberedTop] = {Offset(), static_cast<unsigned char>(length)};
+    rememberedTop = (rememberedTop + 1) % kRemembered;
+    rememberedCount = std::min(rememberedCount + 1, kRemembered);
+  }
+  bool LastRemembered() const;
+  // The length of the last code point read, which is put back: forgotten.
+  unsigned TakeBack();
+
+  // Put-backs reach at most a few dozen code points back (the longest named
+  // character reference).
+  static constexpr unsigned kRemembered = 64;
+  struct remembered_t {
+    uint64_t end;
+    unsigned char length;
+  };
+  remembered_t remembered[kRemembered];
+  unsigned rememberedTop = 0;
+  unsigned rememberedCount = 0;
+
   // The bytes the byte stream holds in memory from its read position on.
   ascii_window_t HeldBytes() const {
     const RawInputStream::window_t& w = raw.Window();
@@ -130,9 +184,9 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
 template <typename InRun>
 bool InputStream::LookPast(InRun inRun, size_t& length, unsigned int& after) {
   length = 0;
-  for (unsigned int cp : pending) {
-    if (!inRun(cp)) {
-      after = cp;
+  for (const pending_t& ahead : pending) {
+    if (!inRun(ahead.cp)) {
+      after = ahead.cp;
       return true;
     }
     ++length;

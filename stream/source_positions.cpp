@@ -1,0 +1,90 @@
+#include "stream/source_positions.h"
+
+#include <algorithm>
+
+#include "stream/unicode_stream.h"
+
+namespace Tessarin {
+
+namespace {
+
+// Bytes that are a code point of their own and end no line.
+struct plain_bytes_t {
+  bool byte[0x100];
+};
+
+constexpr plain_bytes_t PlainBytes() {
+  plain_bytes_t set{};
+  for (unsigned b = 0; b < 0x80; ++b) set.byte[b] = b != '\n' && b != '\r';
+  return set;
+}
+
+constexpr plain_bytes_t kPlain = PlainBytes();
+
+}  // namespace
+
+source_point_t SourcePositions::Find(uint64_t offset, uint64_t after) {
+  const source_point_t* from = &checkpoints[0];
+  for (const source_point_t& answer : answers) {
+    if (answer.offset <= offset && answer.offset > from->offset) from = &answer;
+  }
+  const source_point_t& checkpoint = checkpoints[std::min<uint64_t>(offset / kStride, checkpoints.size() - 1)];
+  if (checkpoint.offset <= offset && checkpoint.offset > from->offset) from = &checkpoint;
+  const source_point_t found = Walk(*from, offset, after);
+  answers[nextAnswer] = found;
+  nextAnswer = (nextAnswer + 1) % kAnswers;
+  return found;
+}
+
+source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint64_t after) {
+  constexpr size_t kChunk = 16 * 1024;
+  unsigned char chunk[kChunk];
+  for (;;) {
+    if (point.offset >= offset && !after) return point;
+    const size_t got = bytes.ReadAt(point.offset, chunk, kChunk);
+    if (!got) return point;  // the end of the input, or bytes the stream no longer holds
+    size_t i = 0;
+    while (i < got) {
+      const bool reached = point.offset >= offset;
+      if (reached && !after) return point;
+      const uint64_t nextCheckpoint = checkpoints.size() * kStride;
+      // Up to the offset, runs of plain ASCII are counted at once.
+      size_t plain = 0;
+      if (!reached) {
+        const size_t most =
+            static_cast<size_t>(std::min<uint64_t>(got - i, std::min(offset, nextCheckpoint) - point.offset));
+        while (plain < most && kPlain.byte[chunk[i + plain]]) ++plain;
+      }
+      if (plain) {
+        i += plain;
+        point.offset += plain;
+        point.index += plain;
+        point.afterCr = false;
+      } else {
+        unsigned length = Unicode::InputStream::SequenceLength(chunk[i]);
+        unsigned int cp;
+        if (i + length <= got) {
+          cp = Unicode::InputStream::Decode(chunk + i, length);
+        } else if (got == kChunk) {
+          break;  // the sequence is read again at the start of the next chunk
+        } else {
+          length = static_cast<unsigned>(got - i);  // cut short by the end of the input
+          cp = Unicode::kReplacementCharacter;
+        }
+        // The LF of CR LF moves the start of the line the CR began.
+        if (cp == '\r' || cp == '\n') {
+          if (!(cp == '\n' && point.afterCr)) ++point.line;
+          point.lineStart = point.index + 1;
+        }
+        point.afterCr = cp == '\r';
+        i += length;
+        point.offset += length;
+        ++point.index;
+        if (reached) --after;
+      }
+      if (point.offset >= nextCheckpoint) checkpoints.push_back(point);
+    }
+  }
+}
+
+}  // namespace Tessarin
