@@ -21,6 +21,11 @@ constexpr plain_bytes_t PlainBytes() {
 
 constexpr plain_bytes_t kPlain = PlainBytes();
 
+void BreakLine(source_point_t& point, uint64_t nextLineStart) {
+  ++point.line;
+  point.lineStart = nextLineStart;
+}
+
 }  // namespace
 
 source_point_t SourcePositions::Find(uint64_t offset, uint64_t after) {
@@ -30,9 +35,16 @@ source_point_t SourcePositions::Find(uint64_t offset, uint64_t after) {
   }
   const source_point_t& checkpoint = checkpoints[std::min<uint64_t>(offset / kStride, checkpoints.size() - 1)];
   if (checkpoint.offset <= offset && checkpoint.offset > from->offset) from = &checkpoint;
-  const source_point_t found = Walk(*from, offset, after);
+  source_point_t found = Walk(*from, offset, after);
   answers[nextAnswer] = found;
   nextAnswer = (nextAnswer + 1) % kAnswers;
+  // After a CR, the place is on the next line unless it is the LF of CR LF.
+  if (found.afterCr) {
+    unsigned char next[4];
+    const size_t got = bytes.ReadAt(found.offset, next, sizeof next);
+    const unsigned length = got ? Unicode::InputStream::SequenceLength(next[0]) : 0;
+    if (!got || length > got || Unicode::InputStream::Decode(next, length) != '\n') BreakLine(found, found.index);
+  }
   return found;
 }
 
@@ -56,10 +68,11 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
         while (plain < most && kPlain.byte[chunk[i + plain]]) ++plain;
       }
       if (plain) {
+        if (point.afterCr) BreakLine(point, point.index);
+        point.afterCr = false;
         i += plain;
         point.offset += plain;
         point.index += plain;
-        point.afterCr = false;
       } else {
         unsigned length = Unicode::InputStream::SequenceLength(chunk[i]);
         unsigned int cp;
@@ -71,11 +84,11 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
           length = static_cast<unsigned>(got - i);  // cut short by the end of the input
           cp = Unicode::kReplacementCharacter;
         }
-        // The LF of CR LF moves the start of the line the CR began.
-        if (cp == '\r' || cp == '\n') {
-          if (!(cp == '\n' && point.afterCr)) ++point.line;
-          point.lineStart = point.index + 1;
-        }
+        // A CR ends its line once the next code point shows whether it is CR LF.
+        if (point.afterCr)
+          BreakLine(point, cp == '\n' ? point.index + 1 : point.index);
+        else if (cp == '\n')
+          BreakLine(point, point.index + 1);
         point.afterCr = cp == '\r';
         i += length;
         point.offset += length;

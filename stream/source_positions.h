@@ -14,7 +14,9 @@ struct source_point_t {
   uint64_t index = 0;
   uint64_t line = 1;
   uint64_t lineStart = 0;  // the index of the first code point of the line
-  bool afterCr = false;    // the code point before it is CR
+  // The code point before it is CR, whose line ends there or, for CR LF, after
+  // the LF; line and lineStart are those of the CR until the walk goes on.
+  bool afterCr = false;
   uint64_t Column() const { return index - lineStart + 1; }
 };
 
