@@ -1,6 +1,7 @@
 """Command-line front end of htmltess: prints the tokens of HTML documents.
 
     htmltess FILE...            one JSON array per token and line (JSON Lines)
+    htmltess --positions FILE   each line ending with the token's span in bytes
     htmltess --stats FILE...    counts per token kind, bytes and throughput
 
 The text of script, style, title, textarea, ... is tokenized as a browser does
@@ -137,6 +138,50 @@ class ErrorJsonLinesWriter(JsonLinesWriter):
         self.add(_encode(["ParseError", code, line, column]) + "\n")
 
 
+class PositionJsonLinesWriter(JsonLinesWriter):
+    """JsonLinesWriter that ends each token's line with its span: [start, end], byte offsets into the document.
+
+    A text run's span runs from the start of its first piece to the end of its last.
+    """
+
+    def __init__(self, out: BinaryIO) -> None:
+        super().__init__(out)
+        self.run_span = (0, 0)
+
+    def token(self, token: list) -> None:
+        self.add(_encode([*token, list(self.span())]) + "\n")
+
+    def OnParseError(self) -> None:
+        self.add('["ParseError"]\n')
+
+    def OnDoctype(self, name: str | None, public_id: str | None, system_id: str | None) -> None:
+        self.token(["DOCTYPE", name, public_id, system_id])
+
+    def OnStartTag(self, name: str, attributes: dict[str, str], self_closing: bool) -> None:
+        self.token(["StartTag", name, attributes, self_closing])
+
+    def OnEndTag(self, name: str) -> None:
+        self.token(["EndTag", name])
+
+    def OnComment(self, text: str) -> None:
+        self.token(["Comment", text])
+
+    def OnText(self, text: str) -> None:
+        start, end = self.span()
+        self.run_span = (self.run_span[0] if self.in_run else start, end)
+        super().OnText(text)
+
+    def add(self, line: str) -> None:
+        if self.in_run:
+            self.parts.append(f'", [{self.run_span[0]}, {self.run_span[1]}]]\n')
+            self.in_run = False
+        super().add(line)
+
+
+class PositionErrorJsonLinesWriter(PositionJsonLinesWriter, ErrorJsonLinesWriter):
+    """Both: spans on token lines, codes and positions on parse error lines."""
+
+
 TOKEN_KINDS = ("DOCTYPE", "StartTag", "EndTag", "Comment", "Character", "ParseError")
 
 
@@ -257,6 +302,9 @@ def build_parser() -> argparse.ArgumentParser:
         "--errors", action="store_true", help='print parse errors as ["ParseError", code, line, column]'
     )
     parser.add_argument(
+        "--positions", action="store_true", help="end each token's line with its span: [start, end] in bytes"
+    )
+    parser.add_argument(
         "--content-model",
         choices=("none", "browser"),
         default="browser",
@@ -276,7 +324,10 @@ def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     if sys.stdout is None:  # started with standard output closed: nothing can be written
         return 0
-    writer_type = ErrorJsonLinesWriter if args.errors else JsonLinesWriter
+    writer_type = [
+        [JsonLinesWriter, ErrorJsonLinesWriter],
+        [PositionJsonLinesWriter, PositionErrorJsonLinesWriter],
+    ][args.positions][args.errors]
     run = print_stats if args.stats else functools.partial(print_tokens, writer_type=writer_type)
     try:
         return run(args.files, parse_options(args), sys.stdout.buffer)
