@@ -25,7 +25,27 @@ bool InputStreamError(unsigned int cp, ParseErrorCode& code) {
   return true;
 }
 
+bool IsInputStreamError(unsigned int cp) {
+  ParseErrorCode code;
+  return InputStreamError(cp, code);
+}
+
+constexpr Unicode::InputStream::fence_rule_t InputErrorFence() {
+  Unicode::InputStream::fence_rule_t rule{};
+  for (unsigned int b = 0x01; b < 0x20; ++b) rule.ascii[b] = b != '\t' && b != '\n' && b != '\f' && b != '\r';
+  rule.ascii[0x7F] = true;
+  rule.other = IsInputStreamError;
+  return rule;
+}
+
+constexpr Unicode::InputStream::fence_rule_t kInputErrorFence = InputErrorFence();
+
 }  // namespace
+
+void InputConsumer::ReportInputErrors(Tokenizer& reporter) {
+  errorReporter = &reporter;
+  FenceBefore(kInputErrorFence);
+}
 
 unsigned int InputConsumer::ConsumeAny() {
   unsigned int cp;

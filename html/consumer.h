@@ -62,10 +62,10 @@ class InputConsumer : public Unicode::InputStream {
   unsigned int ConsumeAny();
 
   // From now on reports the input-stream errors (controls, noncharacters,
-  // surrogates) to `reporter`, each when its code point is first read. The
-  // consumer's byte stream must have no window (see BlockOnlyStream), so that
-  // every code point is read one at a time.
-  void ReportInputErrors(Tokenizer& reporter) { errorReporter = &reporter; }
+  // surrogates) to `reporter`, each when its code point is first read: the
+  // ASCII window ends before each such code point, which is then read one at
+  // a time, by ConsumeAny or Skip.
+  void ReportInputErrors(Tokenizer& reporter);
 
   // Resolves the reference after an already consumed "&". Writes one or two
   // code points to out and returns their number; 0 when there is none, with

@@ -21,7 +21,6 @@
 #include "stream/source_positions.h"
 #include "stream/unicode_stream.h"
 
-using Tessarin::BlockOnlyStream;
 using Tessarin::FileInputStream;
 using Tessarin::MemoryInputStream;
 using Tessarin::RawInputStream;
@@ -673,7 +672,7 @@ class RunningTokenizer {
 // input and tears the pipeline down in reverse order. False with a Python
 // exception set when a callback raised, a signal handler raised, or memory ran
 // out. No C++ exception leaves it. When errors go to OnError, the input-stream
-// errors are reported too: the bytes are then read through a BlockOnlyStream.
+// errors are reported too.
 bool Tokenize(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options, bool inputErrors) {
   try {
     SourcePositions positions(bytes);
@@ -703,9 +702,7 @@ bool Tokenize(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_opt
 
 bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options) {
   if (!handler.BeginParse()) return false;
-  if (!handler.ErrorMode()) return Tokenize(bytes, handler, options, false);
-  BlockOnlyStream blocks(bytes);
-  return Tokenize(blocks, handler, options, true);
+  return Tokenize(bytes, handler, options, handler.ErrorMode());
 }
 
 // The lowest address of the calling thread's stack, found once per thread; 0

@@ -75,30 +75,4 @@ class RawInputStream : public InputStream<unsigned char> {
   uint64_t noOffset = 0;
 };
 
-// A byte stream read through another's block operations only, with no window
-// of its own: every byte then reaches the decoder through its slow path, where
-// the code points can be counted one by one.
-// Its window is the other's with its limit at the read position: it holds no
-// bytes, yet its offsets are the other's.
-class BlockOnlyStream final : public RawInputStream {
- public:
-  explicit BlockOnlyStream(RawInputStream& bytes) : bytes(bytes) {
-    window = bytes.Window();
-    window.limit = window.position;
-  }
-
-  using RawInputStream::Peek;
-  using RawInputStream::Pop;
-  using RawInputStream::Push;
-  using RawInputStream::Skip;
-  size_t Skip(unsigned long n) override { return bytes.Skip(n); }
-  size_t Peek(void* buf, unsigned long n) override { return bytes.Peek(buf, n); }
-  size_t Pop(void* buf, unsigned long n) override { return bytes.Pop(buf, n); }
-  size_t Push(void const* buf, unsigned long n) override { return bytes.Push(buf, n); }
-  size_t ReadAt(uint64_t at, void* buf, size_t n) override { return bytes.ReadAt(at, buf, n); }
-
- private:
-  RawInputStream& bytes;
-};
-
 }  // namespace Tessarin

@@ -29,6 +29,7 @@ size_t InputStream::Peek(void* buf, unsigned long n) {
   unsigned int cp;
   while (done < n) {
     size_t length = DecodePop(cp);
+    if (fence) MoveFence();
     if (!length) break;
     pending.push_back({cp, static_cast<unsigned char>(length)});
     pendingBytes += length;
@@ -72,6 +73,30 @@ unsigned InputStream::TakeBack() {
     --rememberedCount;
   }
   return length;
+}
+
+// A fence that the read position has passed is moved on to the next code
+// point of the rule, or to the end of the held bytes; one still ahead stays,
+// and only its index follows the held bytes.
+void InputStream::MoveFence() {
+  const RawInputStream::window_t& w = raw.Window();
+  const size_t limit = *w.limit;
+  if (fenceOffset < raw.Offset()) {
+    size_t i = *w.position;
+    while (i < limit) {
+      const unsigned char b = w.bytes[i];
+      if (b < 0x80) {
+        if (fence->ascii[b]) break;
+        ++i;
+        continue;
+      }
+      const unsigned length = SequenceLength(b);
+      if (limit - i < length || fence->other(Decode(w.bytes + i, length))) break;
+      i += length;
+    }
+    fenceOffset = *w.origin + i;
+  }
+  fenceIndex = static_cast<size_t>(std::min<uint64_t>(fenceOffset - *w.origin, limit));
 }
 
 }  // namespace Unicode

@@ -34,7 +34,7 @@ constexpr unsigned int kNoCodePoint = 0xFFFFFFFF;
 // than ASCII ones are never put back.
 class InputStream : public Tessarin::InputStream<unsigned int> {
  public:
-  explicit InputStream(RawInputStream& raw) : raw(raw) {}
+  explicit InputStream(RawInputStream& raw) : raw(raw), windowLimit(raw.Window().limit) {}
 
   using Tessarin::InputStream<unsigned int>::Skip;
   using Tessarin::InputStream<unsigned int>::Peek;
@@ -64,7 +64,25 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
     const unsigned char* bytes;
     size_t size;
   };
-  ascii_window_t AsciiWindow() const { return pending.empty() ? HeldBytes() : ascii_window_t{nullptr, 0}; }
+  ascii_window_t AsciiWindow() const {
+    const RawInputStream::window_t& w = raw.Window();
+    return pending.empty() ? ascii_window_t{w.bytes + *w.position, *windowLimit - *w.position} : ascii_window_t{};
+  }
+
+  // The code points a fence stands before: ASCII ones by table, the others
+  // by a test.
+  struct fence_rule_t {
+    bool ascii[0x80];
+    bool (*other)(unsigned int cp);
+  };
+  // From now on the ASCII window ends before the first code point that
+  // `rule` names (and before a sequence it does not hold whole), so that
+  // each such code point is read one at a time, by Pop or Peek.
+  void FenceBefore(const fence_rule_t& rule) {
+    fence = &rule;
+    windowLimit = &fenceIndex;
+    MoveFence();
+  }
   // Consumes the first n bytes of the window (or, for the decoder, of the bytes
   // held after the read position), whole sequences only.
   void Advance(size_t n) { *raw.Window().position += n; }
@@ -99,6 +117,7 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
     unsigned length;
     if (pending.empty()) {
       length = static_cast<unsigned>(DecodePop(cp));
+      if (fence) MoveFence();
       if (!length) return false;
     } else {
       cp = pending.front().cp;
@@ -152,6 +171,9 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
     rememberedCount = std::min(rememberedCount + 1, kRemembered);
   }
   bool LastRemembered() const;
+  // Keeps the fence ahead of the read position once bytes were read past it
+  // or the byte stream moved its bytes.
+  void MoveFence();
   // The length of the last code point read, which is put back: forgotten.
   unsigned TakeBack();
 
@@ -173,6 +195,12 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   }
 
   RawInputStream& raw;
+  // Where the ASCII window ends: the byte stream's limit, or the fence. A
+  // copy of a fenced stream is to be fenced again.
+  const size_t* windowLimit;
+  const fence_rule_t* fence = nullptr;
+  uint64_t fenceOffset = 0;  // the code points before it are clear of the rule
+  size_t fenceIndex = 0;     // the fence as an index into the held bytes
 };
 
 // The code points already pending are looked at first, then the bytes after
@@ -217,6 +245,7 @@ bool InputStream::LookPast(InRun inRun, size_t& length, unsigned int& after) {
     ++length;
   }
   raw.Push(nullptr, advanced);
+  if (fence) MoveFence();
   return found;
 }
 
