@@ -32,8 +32,8 @@ bool IsInputStreamError(unsigned int cp) {
 
 constexpr Unicode::InputStream::fence_rule_t InputErrorFence() {
   Unicode::InputStream::fence_rule_t rule{};
-  for (unsigned int b = 0x01; b < 0x20; ++b) rule.ascii[b] = b != '\t' && b != '\n' && b != '\f' && b != '\r';
-  rule.ascii[0x7F] = true;
+  for (unsigned int b = 0x01; b < 0x20; ++b) rule.byte[b] = b != '\t' && b != '\n' && b != '\f' && b != '\r';
+  for (unsigned int b = 0x7F; b < 0x100; ++b) rule.byte[b] = true;
   rule.other = IsInputStreamError;
   return rule;
 }

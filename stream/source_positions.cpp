@@ -1,6 +1,7 @@
 #include "stream/source_positions.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "stream/unicode_stream.h"
 
@@ -20,6 +21,16 @@ constexpr plain_bytes_t PlainBytes() {
 }
 
 constexpr plain_bytes_t kPlain = PlainBytes();
+
+// Whether the eight bytes at b are all plain, eight at a time.
+bool PlainWord(const unsigned char* b) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  uint64_t x;
+  std::memcpy(&x, b, sizeof x);
+  auto zeroByte = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  return !((x & kHighs) | zeroByte(x ^ ('\n' * kOnes)) | zeroByte(x ^ ('\r' * kOnes)));
+}
 
 void BreakLine(source_point_t& point, uint64_t nextLineStart) {
   ++point.line;
@@ -50,10 +61,14 @@ source_point_t SourcePositions::Find(uint64_t offset, uint64_t after) {
 
 source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint64_t after) {
   constexpr size_t kChunk = 16 * 1024;
+  // Enough for the walk up to the offset, a sequence past it and a few more code points.
+  constexpr size_t kBeyond = 64;
   unsigned char chunk[kChunk];
   for (;;) {
     if (point.offset >= offset && !after) return point;
-    const size_t got = bytes.ReadAt(point.offset, chunk, kChunk);
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(kChunk, offset - std::min(offset, point.offset) + kBeyond));
+    const size_t got = bytes.ReadAt(point.offset, chunk, want);
     if (!got) return point;  // the end of the input, or bytes the stream no longer holds
     size_t i = 0;
     while (i < got) {
@@ -65,7 +80,12 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
       if (!reached) {
         const size_t most =
             static_cast<size_t>(std::min<uint64_t>(got - i, std::min(offset, nextCheckpoint) - point.offset));
-        while (plain < most && kPlain.byte[chunk[i + plain]]) ++plain;
+        for (;;) {
+          while (most - plain >= 8 && PlainWord(chunk + i + plain)) plain += 8;
+          const size_t end = std::min(most, plain + 8);
+          while (plain < end && kPlain.byte[chunk[i + plain]]) ++plain;
+          if (plain != end || plain == most) break;
+        }
       }
       if (plain) {
         if (point.afterCr) BreakLine(point, point.index);
@@ -78,7 +98,7 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
         unsigned int cp;
         if (i + length <= got) {
           cp = Unicode::InputStream::Decode(chunk + i, length);
-        } else if (got == kChunk) {
+        } else if (got == want) {
           break;  // the sequence is read again at the start of the next chunk
         } else {
           length = static_cast<unsigned>(got - i);  // cut short by the end of the input

@@ -82,16 +82,19 @@ void InputStream::MoveFence() {
   const RawInputStream::window_t& w = raw.Window();
   const size_t limit = *w.limit;
   if (fenceOffset < raw.Offset()) {
+    const bool* const stop = fence->byte;
+    const unsigned char* const bytes = w.bytes;
     size_t i = *w.position;
-    while (i < limit) {
-      const unsigned char b = w.bytes[i];
-      if (b < 0x80) {
-        if (fence->ascii[b]) break;
-        ++i;
-        continue;
-      }
-      const unsigned length = SequenceLength(b);
-      if (limit - i < length || fence->other(Decode(w.bytes + i, length))) break;
+    for (;;) {
+      while (limit - i >= 8 && PrintableWord(bytes + i)) i += 8;
+      // Eight bytes with another among them are looked at one by one.
+      const size_t end = std::min(limit, i + 8);
+      while (i < end && !stop[bytes[i]]) ++i;
+      if (i == limit) break;
+      if (i == end) continue;
+      if (bytes[i] < 0x80) break;
+      const unsigned length = SequenceLength(bytes[i]);
+      if (limit - i < length || fence->other(Decode(bytes + i, length))) break;
       i += length;
     }
     fenceOffset = *w.origin + i;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 
 #include "stream/input_stream.h"
@@ -70,9 +71,11 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   }
 
   // The code points a fence stands before: ASCII ones by table, the others
-  // by a test.
+  // by a test; the table marks every byte above ASCII, to be decoded and
+  // tested. Printable ASCII (0x20 to 0x7E) is never among them, so that the
+  // fence passes eight such bytes at a time.
   struct fence_rule_t {
-    bool ascii[0x80];
+    bool byte[0x100];
     bool (*other)(unsigned int cp);
   };
   // From now on the ASCII window ends before the first code point that
@@ -139,6 +142,16 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
     return 1;
   }
   // The code point of a complete sequence of `length` bytes.
+  // Whether all eight bytes at b are printable ASCII (0x20 to 0x7E).
+  static bool PrintableWord(const unsigned char* b) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHighs = 0x8080808080808080u;
+    uint64_t x;
+    std::memcpy(&x, b, sizeof x);
+    const uint64_t below = (x - 0x20 * kOnes) & ~x;  // high bit where a byte is below 0x20
+    const uint64_t above = (x + kOnes) | x;          // high bit where a byte is above 0x7E
+    return !((below | above) & kHighs);
+  }
   static unsigned int Decode(const unsigned char* b, unsigned length) {
     switch (length) {
       case 2:
