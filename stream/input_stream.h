@@ -60,6 +60,14 @@ class RawInputStream : public InputStream<unsigned char> {
     (void)n;
     return 0;
   }
+  // The bytes the stream holds in memory from offset `at` on, and in n how
+  // many; null when it holds none there. Valid until the stream is read again.
+  const unsigned char* HeldAt(uint64_t at, size_t& n) const {
+    const uint64_t origin = *window.origin;
+    if (at < origin || at >= origin + *window.limit) return nullptr;
+    n = static_cast<size_t>(origin + *window.limit - at);
+    return window.bytes + (at - origin);
+  }
 
  protected:
   RawInputStream() {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "stream/unicode_stream.h"
 
@@ -37,6 +40,31 @@ void BreakLine(source_point_t& point, uint64_t nextLineStart) {
   point.lineStart = nextLineStart;
 }
 
+// Counts the blocks of ASCII without CR at p, within `most` bytes, and the
+// lines their LFs end; returns how many bytes it counted. The place must not
+// follow a CR, whose line an LF would end.
+#if defined(__SSE2__)
+size_t CountPlainBlocks(const unsigned char* p, size_t most, source_point_t& point) {
+  size_t n = 0;
+  while (most - n >= 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n));
+    if (_mm_movemask_epi8(_mm_or_si128(x, _mm_cmpeq_epi8(x, _mm_set1_epi8('\r'))))) break;
+    const unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))));
+    if (lf) {
+      point.line += static_cast<unsigned>(__builtin_popcount(lf));
+      point.lineStart = point.index + n + (31 - static_cast<unsigned>(__builtin_clz(lf))) + 1;
+    }
+    n += 16;
+  }
+  point.offset += n;
+  point.index += n;
+  return n;
+}
+#else
+// Without SIMD, the plain bytes between line ends are counted by Walk alone.
+size_t CountPlainBlocks(const unsigned char*, size_t, source_point_t&) { return 0; }
+#endif
+
 }  // namespace
 
 source_point_t SourcePositions::Find(uint64_t offset, uint64_t after) {
@@ -63,12 +91,20 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
   constexpr size_t kChunk = 16 * 1024;
   // Enough for the walk up to the offset, a sequence past it and a few more code points.
   constexpr size_t kBeyond = 64;
-  unsigned char chunk[kChunk];
+  unsigned char scratch[kChunk];
+  bool copy = false;
   for (;;) {
     if (point.offset >= offset && !after) return point;
     const size_t want =
         static_cast<size_t>(std::min<uint64_t>(kChunk, offset - std::min(offset, point.offset) + kBeyond));
-    const size_t got = bytes.ReadAt(point.offset, chunk, want);
+    // The bytes are read where the stream holds them, copied otherwise (and
+    // where a sequence runs past the held bytes).
+    size_t got = 0;
+    const unsigned char* held = copy ? nullptr : bytes.HeldAt(point.offset, got);
+    got = std::min(got, want);
+    if (!held) got = bytes.ReadAt(point.offset, scratch, want);
+    copy = false;
+    const unsigned char* const chunk = held ? held : scratch;
     if (!got) return point;  // the end of the input, or bytes the stream no longer holds
     size_t i = 0;
     while (i < got) {
@@ -80,6 +116,12 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
       if (!reached) {
         const size_t most =
             static_cast<size_t>(std::min<uint64_t>(got - i, std::min(offset, nextCheckpoint) - point.offset));
+        const size_t counted = point.afterCr ? 0 : CountPlainBlocks(chunk + i, most, point);
+        if (counted) {
+          i += counted;
+          if (point.offset >= nextCheckpoint) checkpoints.push_back(point);
+          continue;
+        }
         for (;;) {
           while (most - plain >= 8 && PlainWord(chunk + i + plain)) plain += 8;
           const size_t end = std::min(most, plain + 8);
@@ -98,7 +140,8 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
         unsigned int cp;
         if (i + length <= got) {
           cp = Unicode::InputStream::Decode(chunk + i, length);
-        } else if (got == want) {
+        } else if (got == want || held) {
+          copy = held;
           break;  // the sequence is read again at the start of the next chunk
         } else {
           length = static_cast<unsigned>(got - i);  // cut short by the end of the input

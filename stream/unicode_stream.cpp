@@ -86,9 +86,9 @@ void InputStream::MoveFence() {
     const unsigned char* const bytes = w.bytes;
     size_t i = *w.position;
     for (;;) {
-      while (limit - i >= 8 && PrintableWord(bytes + i)) i += 8;
-      // Eight bytes with another among them are looked at one by one.
-      const size_t end = std::min(limit, i + 8);
+      while (limit - i >= kPassBlock && PassableBlock(bytes + i)) i += kPassBlock;
+      // A block with another byte among them is looked at one by one.
+      const size_t end = std::min(limit, i + kPassBlock);
       while (i < end && !stop[bytes[i]]) ++i;
       if (i == limit) break;
       if (i == end) continue;
