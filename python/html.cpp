@@ -273,7 +273,13 @@ class PythonHtmlHandler final : public Handler {
   void OnCodedParseError(ParseErrorCode code, error_place_t where) override {
     if (!errorMode) return OnParseError();
     Deliver(kOnError, 3, [&](PyObject** args) {
-      const source_point_t point = positions->Find(where.offset, where.after);
+      source_point_t point;
+      try {
+        point = positions->Find(where.offset, where.after);
+      } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+      }
       args[0] = errorCodeNames[static_cast<unsigned>(code)];
       Py_INCREF(args[0]);
       return (args[1] = PyLong_FromUnsignedLongLong(point.line)) &&
@@ -910,18 +916,28 @@ PythonHtmlHandler* InCallback(PyObject* self, const char* method) {
   return nullptr;
 }
 
+// Counting positions keeps checkpoints, which may fail to grow.
 PyObject* HtmlHandler_span(PyObject* self, PyObject*) {
   PythonHtmlHandler* handler = InCallback(self, "span");
   if (!handler) return nullptr;
   uint64_t start, end;
-  handler->Span(start, end);
+  try {
+    handler->Span(start, end);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
   return Py_BuildValue("(KK)", static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
 }
 
 PyObject* HtmlHandler_position(PyObject* self, PyObject*) {
   PythonHtmlHandler* handler = InCallback(self, "position");
   if (!handler) return nullptr;
-  const source_point_t start = handler->Position();
+  source_point_t start;
+  try {
+    start = handler->Position();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
   return Py_BuildValue("(KK)", static_cast<unsigned long long>(start.line),
                        static_cast<unsigned long long>(start.Column()));
 }

@@ -88,7 +88,7 @@ source_point_t SourcePositions::Find(uint64_t offset, uint64_t after) {
 }
 
 source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint64_t after) {
-  constexpr size_t kChunk = 16 * 1024;
+  constexpr size_t kChunk = 4096;  // on the stack of a callback: kept small
   // Enough for the walk up to the offset, a sequence past it and a few more code points.
   constexpr size_t kBeyond = 64;
   unsigned char scratch[kChunk];
