@@ -80,6 +80,29 @@ inline void StoreWidened(__m128i bytes, unsigned int* out) {
   _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
   _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
 }
+
+// Stores the bytes from p on that are not stops, widened at out, 16 at a
+// time while bound is 16 or more bytes away; returns where it stopped: at a
+// stop, or fewer than 16 bytes before bound. A byte the comparisons take for a
+// stop and the table does not is stored with its block, and the scan goes on
+// after it.
+template <bool Lower>
+inline const unsigned char* StoreOrdinaryBlocks(const run_stops_t& stops, const unsigned char* p,
+                                                const unsigned char* const bound, unsigned int*& out) {
+  while (WideScanning() && bound - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    StoreWidened<Lower>(bytes, out);
+    const unsigned candidates = StopCandidates(stops, bytes);
+    const unsigned ordinary = candidates ? __builtin_ctz(candidates) : 16;
+    p += ordinary;
+    out += ordinary;
+    if (ordinary == 16) continue;
+    if (stops.byte[*p]) break;
+    ++p;
+    ++out;
+  }
+  return p;
+}
 #endif
 
 }  // namespace Html

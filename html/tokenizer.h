@@ -117,7 +117,7 @@ class Tokenizer {
   __attribute__((always_inline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops,
                                                          unsigned long budget);
   // AppendRun to the attribute value; the value state stores itself as returnState.
-  unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
+  __attribute__((always_inline)) unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
 
   // One state step: what Tokenize does, inline for Run.
   bool Step() {
@@ -441,20 +441,7 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
     const unsigned char* const bound =
         p + std::min<size_t>({budget - taken, static_cast<size_t>(limit - p), static_cast<size_t>(end - out)});
 #if defined(__SSE2__)
-    // A byte the comparisons take for a stop and the table does not is
-    // already stored, and the scan goes on after it.
-    while (WideScanning() && bound - p >= 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      StoreWidened<Lower>(bytes, out);
-      const unsigned candidates = StopCandidates(stops, bytes);
-      const unsigned ordinary = candidates ? __builtin_ctz(candidates) : 16;
-      p += ordinary;
-      out += ordinary;
-      if (ordinary == 16) continue;
-      if (stops.byte[*p]) break;
-      ++p;
-      ++out;
-    }
+    p = StoreOrdinaryBlocks<Lower>(stops, p, bound, out);
 #endif
     for (; p != bound && !stops.byte[*p]; ++p) *out++ = Lower ? ToAsciiLower(*p) : *p;
     taken += p - from;
