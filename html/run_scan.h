@@ -19,8 +19,8 @@ namespace Html {
 // may be stops: those below `below` as signed bytes (so every byte above ASCII
 // too; with `below` 0, the top bit marks those) and the `count` bytes of
 // `listed`. A set with three or more stops up to the space tests them with one
-// comparison against 0x21; the other bytes it catches (CR and the other
-// controls) are candidates that the table turns down.
+// comparison, against the byte after the highest of them; the other bytes it
+// catches (CR and the other controls) are candidates that the table turns down.
 struct run_stops_t {
   bool byte[0x100];
   signed char below;
@@ -31,12 +31,14 @@ struct run_stops_t {
 constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
   run_stops_t set{};
   for (unsigned int b = 0x80; b < 0x100; ++b) set.byte[b] = true;
-  unsigned int upToSpace = 0;
+  unsigned int upToSpace = 0, highestUpToSpace = 0;
   for (unsigned int c : stops) {
     set.byte[c] = true;
-    if (c <= ' ') ++upToSpace;
+    if (c > ' ') continue;
+    ++upToSpace;
+    highestUpToSpace = c > highestUpToSpace ? c : highestUpToSpace;
   }
-  set.below = upToSpace >= 3 ? ' ' + 1 : 0;
+  set.below = upToSpace >= 3 ? static_cast<signed char>(highestUpToSpace + 1) : 0;
   for (unsigned int c : stops) {
     if (c >= static_cast<unsigned int>(set.below)) set.listed[set.count++] = static_cast<unsigned char>(c);
   }
