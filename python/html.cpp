@@ -16,6 +16,7 @@
 
 #include "html/consumer.h"
 #include "html/tokenizer.h"
+#include "stream/feed_stream.h"
 #include "stream/file_stream.h"
 #include "stream/memory_stream.h"
 #include "stream/unicode_stream.h"
@@ -241,6 +242,12 @@ class PythonHtmlHandler final : public Handler {
 
   // Whether parse errors go to OnError, with their codes and positions.
   bool ErrorMode() const { return errorMode; }
+
+  // Delivers the characters collected for OnText; false if the handler failed.
+  bool DeliverText() {
+    FlushText();
+    return !failed;
+  }
 
   // Called whenever Python code may have run outside the callbacks (signal
   // handlers, other threads): which methods are defaults is to be looked up again.
@@ -521,17 +528,21 @@ bool Lookup(const named_t<Value> (&table)[N], const char* name, const char* func
   return false;
 }
 
-// Parses the arguments of a parse function: two positional, the options
-// keyword-only. False with an exception set.
+// Parses the arguments of a parse function: two positional (one, the
+// handler, when `source` is null), the options keyword-only. False with an
+// exception set.
 bool ParseArguments(PyObject* args, PyObject* kwargs, const char* format, PyObject** handler, PyObject** source,
                     parse_options_t& options) {
   static const char* keywords[] = {"", "", "content_model", "scripting", "initial_state", "last_start_tag", nullptr};
+  char** names = const_cast<char**>(keywords);
   const char* function = std::strchr(format, ':') + 1;
   const char* mode = "none";
   int scripting = 1;
   const char* initialState = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), handler, source, &mode,
-                                   &scripting, &initialState, &options.lastStartTag))
+  if (source ? !PyArg_ParseTupleAndKeywords(args, kwargs, format, names, handler, source, &mode, &scripting,
+                                            &initialState, &options.lastStartTag)
+             : !PyArg_ParseTupleAndKeywords(args, kwargs, format, names + 1, handler, &mode, &scripting, &initialState,
+                                            &options.lastStartTag))
     return false;
   options.scripting = scripting;
   if (options.lastStartTag != Py_None && !PyUnicode_Check(options.lastStartTag)) {
@@ -576,44 +587,99 @@ class RunningTokenizer {
   PythonHtmlHandler& handler;
 };
 
-// Builds the pipeline over a byte stream, runs the tokenizer to the end of
-// input and tears the pipeline down in reverse order. False with a Python
-// exception set when a callback raised, a signal handler raised, or memory ran
-// out. No C++ exception leaves it. Positions are tracked when errors go to
-// OnError: the bytes are then read through a BlockOnlyStream.
-bool Tokenize(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options, bool trackPositions) {
-  try {
-    PositionTracker positions;
-    Tessarin::Unicode::InputStream codePoints(bytes);
-    InputConsumer consumer(codePoints);
-    Tokenizer tokenizer(consumer);
+// The stages from a byte stream to the handler, set up as the options say.
+// Positions are tracked when errors go to OnError: the bytes are then read
+// through a BlockOnlyStream. Members are torn down in reverse order.
+struct Pipeline {
+  Pipeline(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options)
+      : blocks(bytes),
+        codePoints(handler.ErrorMode() ? static_cast<RawInputStream&>(blocks) : bytes),
+        consumer(codePoints),
+        tokenizer(consumer) {
     tokenizer.SetHandler(handler);
-    if (trackPositions) consumer.TrackPositions(positions, tokenizer);
+    if (handler.ErrorMode()) consumer.TrackPositions(positions, tokenizer);
     ApplyOptions(tokenizer, options);
+  }
+
+  BlockOnlyStream blocks;
+  PositionTracker positions;
+  Tessarin::Unicode::InputStream codePoints;
+  InputConsumer consumer;
+  Tokenizer tokenizer;
+};
+
+// Runs the tokenizer by `run`, which runs up to Turns::kCheckInterval steps and
+// says whether there is more to run, giving turns in between. False with a
+// Python exception set when a callback raised, a signal handler raised, or
+// memory ran out; no C++ exception leaves it.
+template <typename RunSome>
+bool Drive(PythonHtmlHandler& handler, Tokenizer& tokenizer, RunSome run) {
+  try {
     RunningTokenizer running(handler, tokenizer);
     Turns turns;
-    while (tokenizer.Run(Turns::kCheckInterval) && !handler.Failed()) {
+    while (run() && !handler.Failed()) {
       if (!turns.Give()) return false;
       handler.PythonMayHaveRun();
     }
-    if (handler.Failed()) return false;
-    if (tokenizer.OutOfMemory()) {
-      PyErr_NoMemory();
-      return false;
-    }
-    return true;
+  } catch (const std::bad_alloc&) {
+    if (!PyErr_Occurred()) PyErr_NoMemory();
+    return false;
+  }
+  if (handler.Failed()) return false;
+  if (tokenizer.OutOfMemory()) {
+    PyErr_NoMemory();
+    return false;
+  }
+  return true;
+}
+
+// Tokenizes a whole byte stream to the end of input.
+bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options) {
+  if (!handler.BeginParse()) return false;
+  try {
+    Pipeline pipeline(bytes, handler, options);
+    Tokenizer& tokenizer = pipeline.tokenizer;
+    return Drive(handler, tokenizer, [&] { return tokenizer.Run(Turns::kCheckInterval); });
   } catch (const std::bad_alloc&) {
     if (!PyErr_Occurred()) PyErr_NoMemory();
     return false;
   }
 }
 
-bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options) {
-  if (!handler.BeginParse()) return false;
-  if (!handler.ErrorMode()) return Tokenize(bytes, handler, options, false);
-  BlockOnlyStream blocks(bytes);
-  return Tokenize(blocks, handler, options, true);
-}
+// A parse whose input arrives in pieces, for a handler that BeginParse has
+// prepared. Each piece is tokenized as far as the bytes fed so far determine
+// the tokens; Close tokenizes the rest to the end of input.
+class FedParse {
+ public:
+  // Throws std::bad_alloc when memory runs out.
+  FedParse(PythonHtmlHandler& handler, const parse_options_t& options)
+      : handler(handler), pipeline(input, handler, options) {}
+
+  // False with a Python exception set when the parse failed; it is then over.
+  bool Feed(const void* data, size_t size) {
+    if (!input.Append(data, size)) {
+      PyErr_NoMemory();
+      return false;
+    }
+    handler.PythonMayHaveRun();
+    Tokenizer& tokenizer = pipeline.tokenizer;
+    // The text collected for OnText so far is delivered at once rather than
+    // with whatever comes next, which may be a feed away.
+    return Drive(handler, tokenizer, [&] { return tokenizer.RunFed(Turns::kCheckInterval, input); }) &&
+           handler.DeliverText();
+  }
+
+  bool Close() {
+    handler.PythonMayHaveRun();
+    Tokenizer& tokenizer = pipeline.tokenizer;
+    return Drive(handler, tokenizer, [&] { return tokenizer.Run(Turns::kCheckInterval); });
+  }
+
+ private:
+  PythonHtmlHandler& handler;
+  Tessarin::FeedInputStream input;
+  Pipeline pipeline;
+};
 
 // The lowest address of the calling thread's stack, found once per thread; 0
 // when unknown.
@@ -674,22 +740,35 @@ class HandlerClaim {
 
   explicit operator bool() const { return native != nullptr; }
   PythonHtmlHandler& operator*() const { return *native; }
+  // Hands the claim over: the caller ends it with EndParse.
+  PythonHtmlHandler* Keep() {
+    PythonHtmlHandler* kept = native;
+    native = nullptr;
+    return kept;
+  }
 
  private:
   PythonHtmlHandler* native = nullptr;
 };
 
-// Runs one parse with a claimed handler, bounded by the recursion limit and the
-// free stack. True (a new reference), or null with an exception set.
-PyObject* RunParse(PythonHtmlHandler& handler, RawInputStream& bytes, const parse_options_t& options) {
-  if (Py_EnterRecursiveCall(" while parsing an HTML document")) return nullptr;
+// Runs `parse` (which returns false with an exception set when it fails) with
+// a claimed handler, bounded by the recursion limit and the free stack.
+template <typename ParseSome>
+bool Guarded(ParseSome parse) {
+  if (Py_EnterRecursiveCall(" while parsing an HTML document")) return false;
   bool ok = false;
   if (StackNearlyExhausted())
     PyErr_SetString(PyExc_RecursionError, "stack exhausted while parsing an HTML document");
   else
-    ok = Parse(bytes, handler, options);
+    ok = parse();
   Py_LeaveRecursiveCall();
-  if (!ok) return nullptr;
+  return ok;
+}
+
+// Runs one parse of a whole byte stream. True (a new reference), or null with
+// an exception set.
+PyObject* RunParse(PythonHtmlHandler& handler, RawInputStream& bytes, const parse_options_t& options) {
+  if (!Guarded([&] { return Parse(bytes, handler, options); })) return nullptr;
   Py_RETURN_TRUE;
 }
 
@@ -769,6 +848,205 @@ PyObject* html_parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
   }
   Py_DECREF(path);
   return result;
+}
+
+// htmltess.Parser: a parse fed in pieces by feed() and ended by close(). The
+// handler stays claimed from the parser's creation until it is closed, fails,
+// is left by a with-block on an exception, or is deallocated; the last two end
+// the parse without any further callback.
+struct tessarin_Parser {
+  PyObject_HEAD PyObject* handler;  // the HtmlHandler, until the parser is closed
+  FedParse* parse;                  // null once the parser is closed
+  unsigned char kind;               // what it is fed: kNotFedYet, kFedStr or kFedBytes
+  bool running;                     // a feed or close is under way
+};
+
+enum : unsigned char { kNotFedYet, kFedStr, kFedBytes };
+
+PythonHtmlHandler& NativeHandler(PyObject* handler) {
+  return *reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler;
+}
+
+// Ends the parse without a callback: the pipeline and the text buffer are
+// released, and the handler is free for another parse.
+void Parser_end(tessarin_Parser* self) {
+  delete self->parse;
+  self->parse = nullptr;
+  if (self->handler) NativeHandler(self->handler).EndParse();
+  Py_CLEAR(self->handler);
+}
+
+// Whether the parser can run now; RuntimeError naming `method` when it is
+// closed or already running (from one of its own callbacks or another thread).
+bool Parser_ready(tessarin_Parser* self, const char* method) {
+  if (self->running) {
+    PyErr_Format(PyExc_RuntimeError, "%s(): the parser is already running, in one of its callbacks or another thread",
+                 method);
+    return false;
+  }
+  if (!self->parse) {
+    PyErr_Format(PyExc_RuntimeError, "%s(): the parser is closed", method);
+    return false;
+  }
+  return true;
+}
+
+PyObject* Parser_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  PyObject* handlerArg;
+  parse_options_t options;
+  if (!ParseArguments(args, kwargs, "O|$spzO:Parser", &handlerArg, nullptr, options)) return nullptr;
+  HandlerClaim claim(handlerArg, "Parser");
+  if (!claim || !(*claim).BeginParse()) return nullptr;
+  tessarin_Parser* self = reinterpret_cast<tessarin_Parser*>(type->tp_alloc(type, 0));
+  if (!self) return nullptr;
+  try {
+    self->parse = new FedParse(*claim, options);
+  } catch (const std::bad_alloc&) {
+    Py_DECREF(self);
+    return PyErr_NoMemory();
+  }
+  claim.Keep();
+  Py_INCREF(handlerArg);
+  self->handler = handlerArg;
+  return reinterpret_cast<PyObject*>(self);
+}
+
+// Runs `step` on the parse; a failure ends the parse, and its exception propagates.
+template <typename Step>
+bool Parser_run(tessarin_Parser* self, Step step) {
+  self->running = true;
+  bool ok = Guarded([&] { return step(*self->parse); });
+  self->running = false;
+  if (!ok) Parser_end(self);
+  return ok;
+}
+
+PyObject* Parser_feed(PyObject* op, PyObject* data) {
+  tessarin_Parser* self = reinterpret_cast<tessarin_Parser*>(op);
+  const bool isStr = PyUnicode_Check(data);
+  if (!isStr && !PyObject_CheckBuffer(data)) {
+    return PyErr_Format(PyExc_TypeError, "feed() argument must be str or a bytes-like object, not %.200s",
+                        Py_TYPE(data)->tp_name);
+  }
+  const unsigned char kind = isStr ? kFedStr : kFedBytes;
+  if (self->kind != kNotFedYet && self->kind != kind) {
+    return PyErr_Format(PyExc_TypeError, "feed() argument must be %s, as before, not %.200s",
+                        isStr ? "a bytes-like object" : "str", Py_TYPE(data)->tp_name);
+  }
+  if (!Parser_ready(self, "feed")) return nullptr;
+  self->kind = kind;
+  bool ok;
+  if (isStr && PyUnicode_IS_ASCII(data)) {
+    ok = Parser_run(self, [&](FedParse& parse) {
+      return parse.Feed(PyUnicode_DATA(data), static_cast<size_t>(PyUnicode_GET_LENGTH(data)));
+    });
+  } else if (isStr) {
+    // Lone surrogates are kept, as html_parse_string keeps them.
+    PyObject* encoded = PyUnicode_AsEncodedString(data, "utf-8", "surrogatepass");
+    if (!encoded) return nullptr;
+    ok = Parser_run(self, [&](FedParse& parse) {
+      return parse.Feed(PyBytes_AS_STRING(encoded), static_cast<size_t>(PyBytes_GET_SIZE(encoded)));
+    });
+    Py_DECREF(encoded);
+  } else {
+    // The bytes are copied before any callback runs: the buffer is free again at once.
+    Py_buffer view;
+    if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
+    ok = Parser_run(self, [&](FedParse& parse) { return parse.Feed(view.buf, static_cast<size_t>(view.len)); });
+    PyBuffer_Release(&view);
+  }
+  if (!ok) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* Parser_close(PyObject* op, PyObject*) {
+  tessarin_Parser* self = reinterpret_cast<tessarin_Parser*>(op);
+  if (!Parser_ready(self, "close")) return nullptr;
+  if (!Parser_run(self, [](FedParse& parse) { return parse.Close(); })) return nullptr;
+  Parser_end(self);
+  Py_RETURN_TRUE;
+}
+
+PyObject* Parser_enter(PyObject* self, PyObject*) {
+  Py_INCREF(self);
+  return self;
+}
+
+// A with-block closes the parser when it ends normally; when it ends with an
+// exception, the parse is abandoned without OnEof or any other callback, and
+// the exception propagates.
+PyObject* Parser_exit(PyObject* op, PyObject* args) {
+  tessarin_Parser* self = reinterpret_cast<tessarin_Parser*>(op);
+  PyObject* excType = Py_None;
+  PyObject* ignored;
+  if (!PyArg_UnpackTuple(args, "__exit__", 0, 3, &excType, &ignored, &ignored)) return nullptr;
+  if (self->running && !Parser_ready(self, "__exit__")) return nullptr;
+  if (self->parse && excType == Py_None) {
+    PyObject* closed = Parser_close(op, nullptr);
+    if (!closed) return nullptr;
+    Py_DECREF(closed);
+  }
+  Parser_end(self);
+  Py_RETURN_FALSE;
+}
+
+PyObject* Parser_reduce(PyObject* self, PyObject*) {
+  return PyErr_Format(PyExc_TypeError, "cannot pickle '%.200s' object: it holds a parse under way",
+                      Py_TYPE(self)->tp_name);
+}
+
+int Parser_traverse(PyObject* op, visitproc visit, void* arg) {
+  Py_VISIT(reinterpret_cast<tessarin_Parser*>(op)->handler);
+  return 0;
+}
+
+int Parser_clear(PyObject* op) {
+  Parser_end(reinterpret_cast<tessarin_Parser*>(op));
+  return 0;
+}
+
+void Parser_dealloc(PyObject* op) {
+  PyObject_GC_UnTrack(op);
+  Parser_end(reinterpret_cast<tessarin_Parser*>(op));
+  Py_TYPE(op)->tp_free(op);
+}
+
+PyMethodDef tessarin_Parser_methods[] = {
+    {"feed", Parser_feed, METH_O,
+     "feed($self, data, /)\n--\n\n"
+     "Add a piece of the document (str, or a bytes-like object holding UTF-8; the same kind on every call)\n"
+     "and report the tokens it completes. Returns None."},
+    {"close", Parser_close, METH_NOARGS,
+     "close($self, /)\n--\n\n"
+     "End the document: report the tokens still pending and OnEof. Returns True."},
+    {"__enter__", Parser_enter, METH_NOARGS, "__enter__($self, /)\n--\n\nReturns the parser."},
+    {"__exit__", Parser_exit, METH_VARARGS,
+     "__exit__($self, exc_type, exc, traceback, /)\n--\n\n"
+     "Close the parser; on an exception, end the parse without further callbacks."},
+    {"__reduce__", Parser_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\nParsers cannot be pickled."},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyTypeObject tessarin_ParserType;
+
+bool ReadyParserType() {
+  PyTypeObject& type = tessarin_ParserType;
+  if (type.tp_flags & Py_TPFLAGS_READY) return true;
+  Py_SET_REFCNT(&type, 1);
+  type.tp_name = "htmltess.Parser";
+  type.tp_basicsize = sizeof(tessarin_Parser);
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+  type.tp_doc =
+      "Parser(handler, /, *, content_model='none', scripting=True, initial_state=None, last_start_tag=None)\n"
+      "--\n\n"
+      "An HTML document fed in pieces: feed() each piece as it arrives, then close(). The handler's\n"
+      "callbacks are called as in html_parse_string over the whole document, as soon as the pieces fed\n"
+      "so far determine them; text may arrive in more OnText runs. A with-block closes the parser.";
+  type.tp_methods = tessarin_Parser_methods;
+  type.tp_new = Parser_new;
+  type.tp_dealloc = Parser_dealloc;
+  type.tp_traverse = Parser_traverse;
+  type.tp_clear = Parser_clear;
+  return PyType_Ready(&type) == 0;
 }
 
 // Default callbacks: each ignores its arguments and returns None.
@@ -946,7 +1224,7 @@ PyModuleDef htmltessModule = {
 }  // namespace
 
 PyMODINIT_FUNC PyInit_htmltess(void) {
-  if (!ReadyHandlerType()) return nullptr;
+  if (!ReadyHandlerType() || !ReadyParserType()) return nullptr;
   for (int i = 0; i < kMethodCount; ++i) {
     if (!methodNames[i] && !(methodNames[i] = PyUnicode_InternFromString(methodNameStrings[i]))) return nullptr;
   }
@@ -969,6 +1247,13 @@ PyMODINIT_FUNC PyInit_htmltess(void) {
       Py_DECREF(module);
       return nullptr;
     }
+  }
+  PyObject* parserType = reinterpret_cast<PyObject*>(&tessarin_ParserType);
+  Py_INCREF(parserType);
+  if (PyModule_AddObject(module, "Parser", parserType) < 0) {
+    Py_DECREF(parserType);
+    Py_DECREF(module);
+    return nullptr;
   }
   if (PyModule_AddStringConstant(module, "__version__", HTMLTESS_VERSION) < 0) {
     Py_DECREF(module);
