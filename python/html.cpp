@@ -2,7 +2,10 @@
 // tokenizer callbacks into Python method calls, and the two parse functions.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -812,14 +815,73 @@ PyObject* html_parse_string(PyObject*, PyObject* args, PyObject* kwargs) {
 // its filename) for a file that could not be opened or read.
 PyObject* RaiseFileError(int error, PyObject* path) {
   if (error == ENOMEM) return PyErr_NoMemory();
-  const char* message =
-      error == ESPIPE ? "Not a regular file; read it and pass its bytes to html_parse_string()" : std::strerror(error);
+  const char* message = error == ESPIPE ? "Not a regular file" : std::strerror(error);
   PyObject* exception = PyObject_CallFunction(PyExc_OSError, "isO", error, message, path);
   if (exception) {
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
     Py_DECREF(exception);
   }
   return nullptr;
+}
+
+// Whether the path names a pipe, FIFO, terminal, socket or device: something
+// that is neither a regular file nor a directory.
+bool IsStream(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+// Runs a system call that may wait without the interpreter lock, and again
+// after a signal whose handlers did not raise. Its result: negative with errno
+// set, or with a Python exception set when a signal handler raised.
+template <typename Call>
+long WithoutLock(Call call) {
+  for (;;) {
+    PyThreadState* thread = PyEval_SaveThread();
+    const long result = call();
+    const int error = errno;
+    PyEval_RestoreThread(thread);
+    if (result >= 0 || error != EINTR) {
+      errno = error;
+      return result;
+    }
+    if (PyErr_CheckSignals() < 0) return -1;
+  }
+}
+
+// Parses a stream as it comes, read in chunks and fed to a FedParse: its
+// size is not known, and it cannot be read again. A FIFO is opened as a
+// reader would open it, waiting for a writer. A read error ends the input
+// there, as for a regular file. True, or false with an exception set.
+bool ParseStream(PythonHtmlHandler& handler, const char* path, PyObject* pathArg, const parse_options_t& options) {
+  const int fd = static_cast<int>(WithoutLock([&] { return open(path, O_RDONLY | O_CLOEXEC); }));
+  if (fd < 0) {
+    if (!PyErr_Occurred()) RaiseFileError(errno, pathArg);
+    return false;
+  }
+  int readError = 0;
+  bool ok = handler.BeginParse() && Guarded([&] {
+              try {
+                FedParse parse(handler, options);
+                std::vector<unsigned char> chunk(FileInputStream::kBufferSize);
+                for (;;) {
+                  const long got = WithoutLock([&] { return read(fd, chunk.data(), chunk.size()); });
+                  if (got < 0 && PyErr_Occurred()) return false;
+                  if (got < 0) readError = errno;
+                  if (got <= 0) return parse.Close();
+                  if (!parse.Feed(chunk.data(), static_cast<size_t>(got))) return false;
+                }
+              } catch (const std::bad_alloc&) {
+                if (!PyErr_Occurred()) PyErr_NoMemory();
+                return false;
+              }
+            });
+  close(fd);
+  if (ok && readError) {
+    RaiseFileError(readError, pathArg);
+    ok = false;
+  }
+  return ok;
 }
 
 PyObject* html_parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -833,7 +895,12 @@ PyObject* html_parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
   if (!PyUnicode_FSConverter(pathArg, &path)) return nullptr;
 
   PyObject* result = nullptr;
-  {
+  if (IsStream(PyBytes_AS_STRING(path))) {
+    if (ParseStream(*handler, PyBytes_AS_STRING(path), pathArg, options)) {
+      Py_INCREF(Py_True);
+      result = Py_True;
+    }
+  } else {
     FileInputStream bytes(PyBytes_AS_STRING(path));
     if (bytes.OpenError()) {
       RaiseFileError(bytes.OpenError(), pathArg);
