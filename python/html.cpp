@@ -1279,8 +1279,9 @@ PyModuleDef htmltessModule = {
     "An exact, fast HTML tokenizer following the tokenization stage of the WHATWG HTML standard.\n\n"
     "Subclass HtmlHandler, override the callbacks you need (OnStartTag, OnEndTag, OnChar or OnText,\n"
     "OnComment, OnDoctype, OnParseError, OnEof) and pass an instance with a document to\n"
-    "html_parse_string (str or UTF-8 bytes-like object) or html_parse_file (a path). Every token\n"
-    "reaches its callback the moment it is recognised, in document order.",
+    "html_parse_string (str or UTF-8 bytes-like object) or html_parse_file (a path), or feed the\n"
+    "document in pieces to a Parser. Every token reaches its callback the moment it is recognised,\n"
+    "in document order.",
     -1,
     tessarin_methods,
     nullptr,
