@@ -75,8 +75,9 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   // it consumed (0 at the end of the bytes).
   size_t DecodePopCounted(unsigned int& cp);
 
-  // Code points put back or decoded ahead, which come before the bytes.
+  // The code points put back or decoded ahead, which come before the bytes.
   size_t PendingCount() const { return pending.size(); }
+  unsigned int PendingAt(size_t i) const { return pending[i]; }
 
   // One code point through the same path as Pop(cp), without a virtual call.
   bool PopOne(unsigned int& cp) {
@@ -110,8 +111,6 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   }
 
  protected:
-  friend class HeldCodePoints;
-
   size_t DecodePopSlow(unsigned int& cp);
 
   std::deque<unsigned int> pending;
@@ -134,12 +133,12 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
 class HeldCodePoints {
  public:
   HeldCodePoints(const InputStream& stream, const unsigned char* bytes, size_t size)
-      : pending(stream.pending), bytes(bytes), size(size) {}
+      : stream(stream), bytes(bytes), size(size) {}
 
   // The next code point; false when no more is held whole.
   bool Next(unsigned int& cp) {
-    if (pendingRead < pending.size()) {
-      cp = pending[pendingRead++];
+    if (pendingRead < stream.PendingCount()) {
+      cp = stream.PendingAt(pendingRead++);
       return true;
     }
     if (used == size) return false;
@@ -164,11 +163,11 @@ class HeldCodePoints {
   // The bytes decoded so far. Once the pending code points have been read,
   // a reader may move on to a point it reached before, at `used` bytes.
   size_t BytesUsed() const { return used; }
-  bool InBytes() const { return pendingRead == pending.size(); }
+  bool InBytes() const { return pendingRead == stream.PendingCount(); }
   void SkipTo(size_t bytesUsed) { used = bytesUsed; }
 
  private:
-  const std::deque<unsigned int>& pending;
+  const InputStream& stream;
   size_t pendingRead = 0;
   const unsigned char* bytes;
   size_t size;

@@ -5,6 +5,7 @@ import json
 import pickle
 import random
 import re
+import threading
 
 import htmltess
 import pytest
@@ -164,16 +165,16 @@ class Raising(Recorder):
         self.action(self)
 
 
+def boom(handler):
+    raise Boom
+
+
 def feed_from_callback(handler):
     handler.parser.feed(b"x")
 
 
-@pytest.mark.parametrize(
-    "action, error",
-    [(lambda handler: handler.__class__.boom(), Boom), (feed_from_callback, RuntimeError)],
-)
+@pytest.mark.parametrize("action, error", [(boom, Boom), (feed_from_callback, RuntimeError)])
 def test_a_failing_callback_ends_the_parse(action, error):
-    Raising.boom = lambda: (_ for _ in ()).throw(Boom())
     handler = Raising(action)
     handler.parser = parser = htmltess.Parser(handler)
     with pytest.raises(error):
@@ -206,3 +207,21 @@ def test_an_unclosed_parser_releases_its_handler():
     gc.collect()
     assert recorder.events == [("StartTag", "a", {}, False)]
     assert htmltess.html_parse_string(recorder, "") is True
+
+
+def test_a_feed_from_another_thread_while_one_runs_raises():
+    raised = []
+
+    def feed_elsewhere(handler):
+        def feed():
+            with pytest.raises(RuntimeError, match="already running") as error:
+                parser.feed(b"x")
+            raised.append(error)
+
+        thread = threading.Thread(target=feed)
+        thread.start()
+        thread.join()
+
+    parser = htmltess.Parser(Raising(feed_elsewhere))
+    parser.feed(b"<a>")
+    assert len(raised) == 1 and parser.close() is True
