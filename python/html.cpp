@@ -1015,6 +1015,11 @@ PyObject* Parser_feed(PyObject* op, PyObject* data) {
       return parse.Feed(PyBytes_AS_STRING(encoded), static_cast<size_t>(PyBytes_GET_SIZE(encoded)));
     });
     Py_DECREF(encoded);
+  } else if (PyBytes_CheckExact(data)) {
+    // A bytes object cannot change: it is read without exporting a buffer.
+    ok = Parser_run(self, [&](FedParse& parse) {
+      return parse.Feed(PyBytes_AS_STRING(data), static_cast<size_t>(PyBytes_GET_SIZE(data)));
+    });
   } else {
     // The bytes are copied before any callback runs: the buffer is free again at once.
     Py_buffer view;
