@@ -214,15 +214,12 @@ def test_a_feed_from_another_thread_while_one_runs_raises():
     raised = []
 
     def feed_elsewhere(handler):
-        def feed():
-            with pytest.raises(RuntimeError, match="already running") as error:
-                parser.feed(b"x")
-            raised.append(error)
-
-        thread = threading.Thread(target=feed)
+        thread = threading.Thread(
+            target=lambda: raised.append(pytest.raises(RuntimeError, parser.feed, b"x"))
+        )
         thread.start()
         thread.join()
 
     parser = htmltess.Parser(Raising(feed_elsewhere))
     parser.feed(b"<a>")
-    assert len(raised) == 1 and parser.close() is True
+    assert len(raised) == 1 and "already running" in str(raised[0].value) and parser.close() is True
