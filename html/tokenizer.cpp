@@ -5,6 +5,10 @@
 namespace Tessarin {
 namespace Html {
 
+#if defined(__SSE2__) && defined(HTMLTESS_SCAN_SWITCH)
+bool wideScanning = true;
+#endif
+
 namespace {
 
 // The errors placed just after the code point in hand: those of the end of
@@ -119,29 +123,41 @@ unsigned long Tokenizer::RunTextStates(unsigned long budget) {
 // state may run, so that the default path does not test for them.
 bool Tokenizer::Run(unsigned long steps) {
   interrupted = false;
-  return textStatesUsed ? RunSteps<true>(steps) : RunSteps<false>(steps);
+  return textStatesUsed ? RunSteps<true, false>(steps) : RunSteps<false, false>(steps);
 }
 
-template <bool TextStates>
+bool Tokenizer::RunFed(unsigned long steps, const FeedInputStream& input) {
+  interrupted = false;
+  fedInput = &input;
+  const bool more = textStatesUsed ? RunSteps<true, true>(steps) : RunSteps<false, true>(steps);
+  fedInput = nullptr;
+  return more;
+}
+
+// The fast paths need no care when feeding: they read only the window, and
+// stop before a sequence it does not hold whole.
+template <bool TextStates, bool Feeding>
 bool Tokenizer::RunSteps(unsigned long steps) {
   while (steps && !interrupted) {
     if (!outOfMemory) steps -= RunOrdinaryCodePoints<TextStates>(steps);
     if (outOfMemory) return false;
     if (!steps || interrupted) break;
+    if (Feeding && !NextStepHeld()) return false;
     --steps;
     if (!Step()) return false;
   }
   return true;
 }
 
-source_position_t Tokenizer::ErrorPosition(ParseErrorCode code, size_t ahead) const {
-  const PositionTracker* positions = consumer.Positions();
-  if (!positions) return {0, 0};
-  const size_t read = positions->Read() + ahead;
-  return positions->PositionOf(PlacedAfter(code) || read == 0 ? read : read - 1);
+error_place_t Tokenizer::ErrorPlace(ParseErrorCode code, size_t ahead) const {
+  const uint64_t read = consumer.Offset();
+  return {PlacedAfter(code) ? read : read - consumer.LastLength(), ahead};
 }
 
+// The end of file has no source: its span is empty, at the end of the input,
+// and an unfinished tag that the end of input drops belongs to no token.
 void Tokenizer::EmitEofToken() {
+  TokenReported();
   handler->OnEof();
   eofEmitted = true;
 }

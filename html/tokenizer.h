@@ -1,31 +1,24 @@
 #pragma once
 
 #include <algorithm>
-#include <initializer_list>
+#include <cstdint>
 
 #include "html/attr_name_index.h"
 #include "html/browser_rules.h"
 #include "html/code_points.h"
 #include "html/consumer.h"
 #include "html/handler.h"
+#include "html/run_scan.h"
 
 namespace Tessarin {
+
+class FeedInputStream;
+
+namespace Unicode {
+class HeldCodePoints;
+}  // namespace Unicode
+
 namespace Html {
-
-// The bytes at which a fast path leaves its ASCII loop (see ConsumeRun): the
-// ASCII code points that a state handles otherwise than the bulk of its input,
-// which end the run, and every byte above ASCII, which begins a sequence to
-// decode.
-struct run_stops_t {
-  bool byte[0x100];
-};
-
-constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
-  run_stops_t set{};
-  for (unsigned int b = 0x80; b < 0x100; ++b) set.byte[b] = true;
-  for (unsigned int c : stops) set.byte[c] = true;
-  return set;
-}
 
 // The HTML tokenizer: a state machine over the code points of an InputConsumer
 // that reports every token to a Handler the moment it is recognised.
@@ -59,6 +52,18 @@ class Tokenizer {
   // and attribute names, attribute values and comments take a fast path that
   // skips the dispatch per code point.
   bool Run(unsigned long steps);
+  // Incremental input: runs as Run does over the bytes appended to `input` so
+  // far, but stops before a step that could read past them, so that no step
+  // takes their end for the end of the input, or a sequence cut short there
+  // for a whole one. Returns false when it stopped for that reason (or memory
+  // ran out), true when the budget ran out or a handler interrupted it. The
+  // consumer reads `input`, directly or through a BlockOnlyStream.
+  bool RunFed(unsigned long steps, const FeedInputStream& input);
+  // The most code points a step looks at, besides the two runs a step reads to
+  // their end: the letters and digits of a character reference and the text
+  // of a bogus comment. Resolving a named reference peeks at a longest name
+  // and the code point after it.
+  static constexpr size_t kLongestLookAhead = InputConsumer::kNamedRefLookAhead;
   // Ends the current Run after the callback that calls it.
   void Interrupt() { interrupted = true; }
   // Called by a handler during OnStartTag to acknowledge the self-closing flag.
@@ -66,9 +71,23 @@ class Tokenizer {
   bool OutOfMemory() const { return outOfMemory; }
   // Reports a parse error, with its position when the consumer tracks
   // positions; `ahead` code points not yet read belong before it.
-  void ParseError(ParseErrorCode code, size_t ahead = 0) {
-    handler->OnCodedParseError(code, ErrorPosition(code, ahead));
-  }
+  void ParseError(ParseErrorCode code, size_t ahead = 0) { handler->OnCodedParseError(code, ErrorPlace(code, ahead)); }
+
+  // The source of the token being reported, as byte offsets into the input:
+  // from the end of the previous token, so that the tokens tile the input
+  // (what reports no token, such as "</>" or the brackets of a CDATA
+  // section, belongs to the next one), to the end of this one. Characters
+  // reported together (the two of a reference, or "</" and a name in text)
+  // have the span of them all in the first and an empty one in the others.
+  // During a parse error, the source read since the previous token.
+  struct span_t {
+    uint64_t start;
+    uint64_t end;
+  };
+  span_t CurrentSpan() const { return {tokenStart, blockEnd ? blockEnd : consumer.Offset()}; }
+  // During OnText, where its first character begins: from there on, each
+  // character of the block is one code point of the input.
+  uint64_t TextStart() const { return textStart; }
 
   // Content models. By default every document is tokenized from the data
   // state and "<![CDATA[" opens a bogus comment; the switches a tree builder
@@ -103,29 +122,48 @@ class Tokenizer {
   // RunOrdinaryCodePoints. It consumes up to `budget` code points and returns
   // how many it consumed. The runs are kept out of line: inlined into the
   // dispatch they run short of registers and take more instructions.
-  template <bool TextStates>
+  template <bool TextStates, bool Feeding>
   bool RunSteps(unsigned long steps);
   template <bool TextStates>
   unsigned long RunOrdinaryCodePoints(unsigned long budget);
   unsigned long RunTextStates(unsigned long budget);
   // The loop of every fast path: consumes up to `budget` code points of the
-  // consumer's ASCII window that are not among `stops`, handing each to sink,
-  // with the same results as consuming them one at a time, and returns how
-  // many it consumed. It stops early where sink returns false, at the end of
-  // the window and before a sequence that the window does not hold whole;
-  // whatever it stops at stays unread. The window is advanced once, when the
-  // run ends: sink must not read input.
-  template <typename Sink>
-  unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink);
+  // consumer's ASCII window that are not among `stops`, with the same results
+  // as consuming them one at a time, and returns how many it consumed. They
+  // are stored at `out`, lowered if Lower, up to `end`; where out reaches end,
+  // makeRoom is called before the next one is stored, with the number of bytes
+  // the run has read, and it moves out and end or returns false to end the run. The run also ends at the end of the
+  // window and before a sequence that the window does not hold whole; whatever it stops at stays unread. The window is
+  // advanced once, when the run ends: makeRoom must not read input.
+  //
+  // With SSE2, 16 bytes are tested at once and stored widened as they are
+  // tested, wherever the window, the budget and the room hold 16 more.
+  template <bool Lower, typename MakeRoom>
+  __attribute__((always_inline)) unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget,
+                                                          unsigned int*& out, unsigned int*& end, MakeRoom&& makeRoom);
   // Fast paths of the text states: the characters reach the handler in blocks.
   // Inlined into each of them, since a call per run costs more than the copy.
   __attribute__((always_inline)) unsigned long EmitTextRun(const run_stops_t& stops, unsigned long budget);
   // Fast paths of the states that build a token: the code points are appended
   // to `buffer`, lowered if Lower.
   template <bool Lower, typename Buffer>
-  unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget);
+  __attribute__((always_inline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops,
+                                                         unsigned long budget);
   // AppendRun to the attribute value; the value state stores itself as returnState.
-  unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
+  __attribute__((always_inline)) unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
+
+  // Feeding: whether the bytes appended so far hold everything the next step
+  // may read (see RunFed).
+  bool NextStepHeld();
+  // The character reference states read a reference whole: "#" if it is
+  // there, the letters and digits after it and the code point that ends them.
+  bool CharRefHeld(Unicode::HeldCodePoints& ahead);
+  // Whether a code point for which `ends` holds is held, the code points
+  // before it being read by the same step. A run that is not held yet is
+  // looked at again from where this look stopped, so that feeding a long run
+  // in small pieces stays linear.
+  template <typename Ends>
+  bool RunEndHeld(Unicode::HeldCodePoints& ahead, Ends ends);
 
   // One state step: what Tokenize does, inline for Run.
   bool Step() {
@@ -320,11 +358,15 @@ class Tokenizer {
 
   // Where the standard places an error of `code`: at the code point in hand,
   // or just after it (an error found at the end of input, or once a reference
-  // has been read); 0 and 0 when positions are not tracked.
-  source_position_t ErrorPosition(ParseErrorCode code, size_t ahead) const;
+  // has been read).
+  error_place_t ErrorPlace(ParseErrorCode code, size_t ahead) const;
 
-  // Emitters.
-  void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }
+  // Emitters. Each marks where the next token begins once it has reported its own.
+  void EmitCharToken(unsigned int cp) {
+    handler->OnChar(cp);
+    TokenReported();
+  }
+  void TokenReported() { tokenStart = consumer.Offset(); }
   void EmitEofToken();
   void EmitTagToken();
   // Browser mode: what the tree builder does with the tag about to be emitted.
@@ -382,7 +424,7 @@ class Tokenizer {
   union {
     struct {
       attr_list_t attributes;
-      fast_stack_t<unsigned int, 10> tagName;
+      fast_stack_t<unsigned int, 32> tagName;  // room for 16 more after the first letter, for the wide loop
       bool isEndTag;
       bool selfClosing;
       attr_name_index_t attributeNames;  // the kept names, once a tag has many
@@ -421,6 +463,21 @@ class Tokenizer {
   bool outOfMemory = false;
   bool interrupted = false;
 
+  uint64_t tokenStart = 0;  // where the token under construction begins
+  uint64_t blockEnd = 0;    // where a block of text reported within a run ends, during its callback
+  uint64_t textStart = 0;   // where the characters of the block being reported begin
+
+  // Feeding: the input of the RunFed under way, and how far the last look at
+  // a run that was not held yet got: from which state, read position and
+  // pending code points, and up to how many bytes.
+  const FeedInputStream* fedInput = nullptr;
+  struct run_look_t {
+    State state = nullptr;
+    uint64_t offset = 0;
+    size_t pending = 0;
+    size_t bytes = 0;
+  } runLook;
+
   // Bits of doctypeFlags: the fields a DOCTYPE token does not have.
   static constexpr unsigned char kNameMissing = 1;
   static constexpr unsigned char kPublicIdMissing = 2;
@@ -433,34 +490,35 @@ class Tokenizer {
   static const unsigned int _cdata[7];
 };
 
-template <typename Sink>
-inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
+template <bool Lower, typename MakeRoom>
+inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, unsigned int*& out,
+                                           unsigned int*& end, MakeRoom&& makeRoom) {
   InputConsumer& input = consumer;
   const InputConsumer::ascii_window_t ahead = input.AsciiWindow();
   const unsigned char* const start = ahead.bytes;
   const unsigned char* const limit = start + ahead.size;
   const unsigned char* p = start;
   unsigned long taken = 0;
-  bool more = true;
-  while (more && taken < budget && p < limit) {
+  while (taken < budget && p < limit) {
+    if (out == end && !makeRoom(p - start)) break;
     // ASCII is a byte a code point, so a bound in bytes bounds the count.
     const unsigned char* const from = p;
-    const unsigned char* const end = p + std::min<size_t>(budget - taken, limit - p);
-    while (p < end && !stops.byte[*p]) {
-      if (!sink(*p++)) {
-        more = false;
-        break;
-      }
-    }
+    const unsigned char* const bound =
+        p + std::min<size_t>({budget - taken, static_cast<size_t>(limit - p), static_cast<size_t>(end - out)});
+#if defined(__SSE2__)
+    p = StoreOrdinaryBlocks<Lower>(stops, p, bound, out);
+#endif
+    for (; p != bound && !stops.byte[*p]; ++p) *out++ = Lower ? ToAsciiLower(*p) : *p;
     taken += p - from;
-    if (!more || p == end || *p < 0x80 || limit - p < 4) break;
-    unsigned length = InputConsumer::SequenceLength(*p);
-    unsigned int cp = InputConsumer::Decode(p, length);
+    if (p == bound) continue;
+    if (*p < 0x80 || limit - p < 4) break;
+    const unsigned length = InputConsumer::SequenceLength(*p);
+    const unsigned int cp = InputConsumer::Decode(p, length);
     // An overlong form can decode to a stop ("<", "&", NUL, ...).
     if (cp < 0x80 && stops.byte[cp]) break;
     p += length;
     ++taken;
-    more = sink(cp);
+    *out++ = Lower ? ToAsciiLower(cp) : cp;
   }
   // A run often ends where it begins, at a stop: the window is then left alone.
   if (p != start) input.Advance(p - start);
@@ -471,32 +529,37 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
 inline unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned long budget) {
   constexpr unsigned long kBlock = 256;
   unsigned int block[kBlock];
-  unsigned long filled = 0;
-  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
-    block[filled++] = cp;
-    if (filled < kBlock) return true;
-    handler->OnText(block, filled);
-    filled = 0;
+  unsigned int* out = block;
+  unsigned int* end = block + kBlock;
+  // The window moves when the run ends: until then the blocks are placed from the run's start.
+  const uint64_t runStart = consumer.Offset();
+  textStart = runStart;
+  unsigned long taken = ConsumeRun<false>(stops, budget, out, end, [&](size_t read) {
+    blockEnd = runStart + read;
+    handler->OnText(block, kBlock);
+    tokenStart = textStart = blockEnd;
+    blockEnd = 0;
+    out = block;
     return !interrupted;
   });
-  if (filled) handler->OnText(block, filled);
+  if (out != block) {
+    handler->OnText(block, out - block);
+    TokenReported();
+  }
   return taken;
 }
 
-// Code points go straight into the room the buffer has; only the one that
-// finds it full goes through Append, which grows it.
+// Code points go straight into the room the buffer has, which grows when full.
 template <bool Lower, typename Buffer>
 inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
   unsigned int* out = buffer.data + buffer.size;
   unsigned int* end = out + buffer.Room();
-  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
-    if (Lower) cp = ToAsciiLower(cp);
-    if (out != end) {
-      *out++ = cp;
-      return true;
-    }
+  unsigned long taken = ConsumeRun<Lower>(stops, budget, out, end, [&](size_t) {
     buffer.size = out - buffer.data;
-    if (!Append(buffer, cp)) return false;
+    if (!buffer.Grow()) {
+      outOfMemory = true;
+      return false;
+    }
     out = buffer.data + buffer.size;
     end = out + buffer.Room();
     return true;

@@ -1,6 +1,7 @@
 """Command-line front end of htmltess: prints the tokens of HTML documents.
 
     htmltess FILE...            one JSON array per token and line (JSON Lines)
+    htmltess --positions FILE   each line ending with the token's span in bytes
     htmltess --stats FILE...    counts per token kind, bytes and throughput
 
 The text of script, style, title, textarea, ... is tokenized as a browser does
@@ -17,6 +18,7 @@ import errno
 import functools
 import json
 import os
+import stat
 import sys
 import time
 from typing import BinaryIO, Callable
@@ -25,6 +27,8 @@ import htmltess
 
 # Output lines are collected and written in blocks of this many.
 _BLOCK = 4096
+# Standard input and other streams are read in chunks of at most this many bytes.
+_CHUNK = 65536
 
 _encode = json.JSONEncoder(ensure_ascii=False).encode
 _RUN_END = '"]\n'
@@ -137,6 +141,50 @@ class ErrorJsonLinesWriter(JsonLinesWriter):
         self.add(_encode(["ParseError", code, line, column]) + "\n")
 
 
+class PositionJsonLinesWriter(JsonLinesWriter):
+    """JsonLinesWriter that ends each token's line with its span: [start, end], byte offsets into the document.
+
+    A text run's span runs from the start of its first piece to the end of its last.
+    """
+
+    def __init__(self, out: BinaryIO) -> None:
+        super().__init__(out)
+        self.run_span = (0, 0)
+
+    def token(self, token: list) -> None:
+        self.add(_encode([*token, list(self.span())]) + "\n")
+
+    def OnParseError(self) -> None:
+        self.add('["ParseError"]\n')
+
+    def OnDoctype(self, name: str | None, public_id: str | None, system_id: str | None) -> None:
+        self.token(["DOCTYPE", name, public_id, system_id])
+
+    def OnStartTag(self, name: str, attributes: dict[str, str], self_closing: bool) -> None:
+        self.token(["StartTag", name, attributes, self_closing])
+
+    def OnEndTag(self, name: str) -> None:
+        self.token(["EndTag", name])
+
+    def OnComment(self, text: str) -> None:
+        self.token(["Comment", text])
+
+    def OnText(self, text: str) -> None:
+        start, end = self.span()
+        self.run_span = (self.run_span[0] if self.in_run else start, end)
+        super().OnText(text)
+
+    def add(self, line: str) -> None:
+        if self.in_run:
+            self.parts.append(f'", [{self.run_span[0]}, {self.run_span[1]}]]\n')
+            self.in_run = False
+        super().add(line)
+
+
+class PositionErrorJsonLinesWriter(PositionJsonLinesWriter, ErrorJsonLinesWriter):
+    """Both: spans on token lines, codes and positions on parse error lines."""
+
+
 TOKEN_KINDS = ("DOCTYPE", "StartTag", "EndTag", "Comment", "Character", "ParseError")
 
 
@@ -180,19 +228,34 @@ def parse(handler: htmltess.HtmlHandler, path: str, options: dict[str, object]) 
 
     A file that reports a size is read as it is parsed; standard input and
     paths that report none (pipes such as <(cmd), devices, the files of /proc)
-    are read into memory first, so that their size is known.
+    are read in chunks and fed to a Parser as they come, never held whole.
     """
     if path == "-":
-        data = sys.stdin.buffer.read()
-    else:
-        size = os.stat(path).st_size
-        if size:
-            htmltess.html_parse_file(handler, path, **options)
-            return size
-        with open(path, "rb") as file:
-            data = file.read()
-    htmltess.html_parse_string(handler, data, **options)
-    return len(data)
+        return feed(handler, sys.stdin.buffer, options)
+    info = os.stat(path)
+    if stat.S_ISREG(info.st_mode) and info.st_size:
+        htmltess.html_parse_file(handler, path, **options)
+        return info.st_size
+    with open(path, "rb") as file:
+        return feed(handler, file, options)
+
+
+def feed(handler: htmltess.HtmlHandler, file: BinaryIO, options: dict[str, object]) -> int:
+    """Feeds what the file holds to a Parser, chunk by chunk, and returns its size in bytes.
+
+    A read error ends the document there: what was read is parsed to its end, then the error is raised.
+    """
+    parser = htmltess.Parser(handler, **options)
+    size = 0
+    try:
+        while chunk := file.read1(_CHUNK):
+            parser.feed(chunk)
+            size += len(chunk)
+    except OSError:
+        parser.close()
+        raise
+    parser.close()
+    return size
 
 
 def print_tokens(
@@ -257,6 +320,9 @@ def build_parser() -> argparse.ArgumentParser:
         "--errors", action="store_true", help='print parse errors as ["ParseError", code, line, column]'
     )
     parser.add_argument(
+        "--positions", action="store_true", help="end each token's line with its span: [start, end] in bytes"
+    )
+    parser.add_argument(
         "--content-model",
         choices=("none", "browser"),
         default="browser",
@@ -276,7 +342,10 @@ def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     if sys.stdout is None:  # started with standard output closed: nothing can be written
         return 0
-    writer_type = ErrorJsonLinesWriter if args.errors else JsonLinesWriter
+    writer_type = [
+        [JsonLinesWriter, ErrorJsonLinesWriter],
+        [PositionJsonLinesWriter, PositionErrorJsonLinesWriter],
+    ][args.positions][args.errors]
     run = print_stats if args.stats else functools.partial(print_tokens, writer_type=writer_type)
     try:
         return run(args.files, parse_options(args), sys.stdout.buffer)

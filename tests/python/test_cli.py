@@ -9,9 +9,10 @@ import sys
 import threading
 
 import htmltess as htmltess_module
+import htmltess_cli
 import pytest
 from htmltess_cli import TOKEN_KINDS
-from recording import tokens
+from recording import Recorder, tokens
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "hello.html"
 
@@ -72,6 +73,26 @@ def test_errors_option_prints_codes_and_positions():
         ["ParseError", "unexpected-null-character", 2, 3],
         ["Character", "\u0000"],
     ]
+
+
+@pytest.mark.parametrize("errors", [[], ["--errors"]])
+def test_positions_option_ends_token_lines_with_their_spans(errors):
+    document = b"<!DOCTYPE html><p class=x>caf\xc3\xa9 &amp;\n<!-- c --></p>\0"
+    result = htmltess("--positions", *errors, "-", input=document)
+    spans = [
+        (line[0], document[slice(*line[-1])]) for line in lines(result.stdout) if line[0] != "ParseError"
+    ]
+    assert spans == [
+        ("DOCTYPE", b"<!DOCTYPE html>"),
+        ("StartTag", b"<p class=x>"),
+        ("Character", b"caf\xc3\xa9 &amp;\n"),
+        ("Comment", b"<!-- c -->"),
+        ("EndTag", b"</p>"),
+        ("Character", b"\0"),
+    ]
+    assert lines(result.stdout)[-2] == (
+        ["ParseError", "unexpected-null-character", 2, 15] if errors else ["ParseError"]
+    )
 
 
 def kinds(stdout):
@@ -162,3 +183,29 @@ def test_a_closed_pipe_ends_quietly(tmp_path):
     process.stdout.close()
     stderr = process.stderr.read()
     assert (process.wait(), stderr) == (0, b"")
+
+
+class Pieces:
+    """A stream that hands out its pieces one read at a time, noting how many events the handler had."""
+
+    def __init__(self, recorder, pieces):
+        self.recorder, self.pieces, self.seen = recorder, list(pieces), []
+
+    def read1(self, size):
+        self.seen.append(len(self.recorder.events))
+        piece = self.pieces.pop(0)
+        if isinstance(piece, Exception):
+            raise piece
+        return piece
+
+
+def test_streams_are_parsed_as_they_are_read():
+    recorder = Recorder()
+    stream = Pieces(recorder, [b"<p>a", b"&amp", b";</p>", b""])
+    assert htmltess_cli.feed(recorder, stream, {}) == 13
+    assert stream.seen == [0, 2, 2, 4]
+    recorder = Recorder()
+    stream = Pieces(recorder, [b"<p>a&amp", OSError(5, "Input/output error")])
+    with pytest.raises(OSError):
+        htmltess_cli.feed(recorder, stream, {})
+    assert recorder.tokens() == tokens(b"<p>a&amp")  # what was read, to its end
