@@ -10,12 +10,15 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "html/consumer.h"
 #include "html/tokenizer.h"
+#include "python/native_handler.h"
 #include "stream/file_stream.h"
 #include "stream/memory_stream.h"
 #include "stream/unicode_stream.h"
@@ -24,6 +27,8 @@ using Tessarin::BlockOnlyStream;
 using Tessarin::FileInputStream;
 using Tessarin::MemoryInputStream;
 using Tessarin::RawInputStream;
+using Tessarin::Bridge::HandlerType;
+using Tessarin::Bridge::NativeHandler;
 using Tessarin::Html::attr_list_t;
 using Tessarin::Html::Handler;
 using Tessarin::Html::InputConsumer;
@@ -197,6 +202,9 @@ class DefaultMethods {
 // Python handler object. Once a callback raises, the exception stays pending,
 // no further Python call is made, and the tokenizer is interrupted.
 //
+// A handler object may instead carry a NativeHandler, which then takes the
+// tokens of its parses (Target) and no Python method is called.
+//
 // Callbacks that resolve to the type's default are not made (DefaultMethods).
 // When the handler provides OnText, characters collect in a buffer and reach
 // OnText as runs: right before any callback that is made, when the buffer
@@ -205,8 +213,12 @@ class PythonHtmlHandler final : public Handler {
  public:
   void SetObject(tessarin_HtmlHandler* o) { object = o; }
 
-  bool Failed() const { return failed; }
+  bool Failed() const { return native ? native->Failed() : failed; }
   bool Busy() const { return busy; }
+
+  void SetNative(NativeHandler* handler) { native.reset(handler); }
+  // The handler that takes the tokens of a parse with this object.
+  Handler& Target() { return native ? static_cast<Handler&>(*native) : *this; }
 
   // Marks the handler as parsing until EndParse.
   void Claim() { busy = true; }
@@ -219,6 +231,11 @@ class PythonHtmlHandler final : public Handler {
   // delivery and whether errors go to OnError. False with an exception set if
   // looking OnText or OnError up failed.
   bool BeginParse() {
+    if (native) {
+      native->BeginParse();
+      errorMode = native->WantsErrorPositions();
+      return true;
+    }
     failed = false;
     defaults.Reset();
     PyObject* onText = nullptr;
@@ -237,6 +254,7 @@ class PythonHtmlHandler final : public Handler {
   void EndParse() {
     busy = false;
     std::vector<Py_UCS4>().swap(text);
+    if (native) native->EndParse();
   }
 
   // Whether parse errors go to OnError, with their codes and positions.
@@ -423,6 +441,7 @@ class PythonHtmlHandler final : public Handler {
   bool errorMode = false;
   std::vector<Py_UCS4> text;  // characters not yet delivered to OnText
   DefaultMethods defaults;
+  std::unique_ptr<NativeHandler> native;
 };
 
 // A parse gives signal handlers and other threads their turn, as the
@@ -587,7 +606,7 @@ bool Tokenize(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_opt
     Tessarin::Unicode::InputStream codePoints(bytes);
     InputConsumer consumer(codePoints);
     Tokenizer tokenizer(consumer);
-    tokenizer.SetHandler(handler);
+    tokenizer.SetHandler(handler.Target());
     if (trackPositions) consumer.TrackPositions(positions, tokenizer);
     ApplyOptions(tokenizer, options);
     RunningTokenizer running(handler, tokenizer);
@@ -644,8 +663,6 @@ bool StackNearlyExhausted() {
   uintptr_t limit = StackLimit();
   return limit != 0 && top - limit < kStackReserve;
 }
-
-PyTypeObject* HandlerType();
 
 // The handler argument of a parse call, marked as parsing from the claim until
 // the call returns, on every way out. A claim fails, with an exception set,
@@ -893,8 +910,6 @@ void HtmlHandler_dealloc(PyObject* self) {
 // module initialised again (the same file loaded under another name) shares it.
 PyTypeObject tessarin_HtmlParserType;
 
-PyTypeObject* HandlerType() { return &tessarin_HtmlParserType; }
-
 bool ReadyHandlerType() {
   PyTypeObject& type = tessarin_HtmlParserType;
   if (type.tp_flags & Py_TPFLAGS_READY) return true;
@@ -945,8 +960,16 @@ PyModuleDef htmltessModule = {
 
 }  // namespace
 
+PyTypeObject* Tessarin::Bridge::HandlerType() { return &tessarin_HtmlParserType; }
+
+void Tessarin::Bridge::SetNativeHandler(PyObject* handler, NativeHandler* native) {
+  reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler->SetNative(native);
+}
+
 PyMODINIT_FUNC PyInit_htmltess(void) {
   if (!ReadyHandlerType()) return nullptr;
+  PyTypeObject* writerType = Tessarin::Bridge::ReadyJsonLinesWriterType();
+  if (!writerType) return nullptr;
   for (int i = 0; i < kMethodCount; ++i) {
     if (!methodNames[i] && !(methodNames[i] = PyUnicode_InternFromString(methodNameStrings[i]))) return nullptr;
   }
@@ -960,9 +983,12 @@ PyMODINIT_FUNC PyInit_htmltess(void) {
   }
   PyObject* module = PyModule_Create(&htmltessModule);
   if (!module) return nullptr;
-  PyObject* type = reinterpret_cast<PyObject*>(&tessarin_HtmlParserType);
-  // Published as HtmlHandler; HtmlParser, its own name, is where pickle finds it.
-  for (const char* name : {"HtmlHandler", "HtmlParser"}) {
+  // The handler type is published as HtmlHandler; HtmlParser, its own name, is where pickle finds it.
+  const std::pair<const char*, PyTypeObject*> types[] = {{"HtmlHandler", &tessarin_HtmlParserType},
+                                                         {"HtmlParser", &tessarin_HtmlParserType},
+                                                         {"_JsonLinesWriter", writerType}};
+  for (auto [name, typeObject] : types) {
+    PyObject* type = reinterpret_cast<PyObject*>(typeObject);
     Py_INCREF(type);
     if (PyModule_AddObject(module, name, type) < 0) {
       Py_DECREF(type);

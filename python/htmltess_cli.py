@@ -15,111 +15,16 @@ from __future__ import annotations
 import argparse
 import errno
 import functools
-import json
 import os
 import sys
 import time
-from typing import BinaryIO, Callable
+from typing import BinaryIO
 
 import htmltess
-
-# Output lines are collected and written in blocks of this many.
-_BLOCK = 4096
-
-_encode = json.JSONEncoder(ensure_ascii=False).encode
-_RUN_END = '"]\n'
-# A str as a JSON string literal, quotes included; its escapes are per character.
-_quote: Callable[[str], str] = json.encoder.encode_basestring
 
 
 class OutputError(Exception):
     """Writing the output failed; carries the OSError."""
-
-
-class JsonLinesWriter(htmltess.HtmlHandler):
-    """Writes each token as one JSON array per line; the pieces of a text run form one line.
-
-    Each callback closes an open text run and adds its line; the frequent ones
-    do it inline, since this is the command's hot path.
-    """
-
-    def __init__(self, out: BinaryIO) -> None:
-        self.out = out
-        self.parts: list[str] = []
-        self.in_run = False
-        self.lines: dict[object, str] = {}  # recurring lines (end tags, bare start tags), made once
-
-    def OnParseError(self) -> None:
-        parts = self.parts
-        if self.in_run:
-            parts.append(_RUN_END)
-            self.in_run = False
-        parts.append('["ParseError"]\n')
-        if len(parts) > _BLOCK:
-            self.flush()
-
-    def OnDoctype(self, name: str | None, public_id: str | None, system_id: str | None) -> None:
-        self.add(_encode(["DOCTYPE", name, public_id, system_id]) + "\n")
-
-    def OnStartTag(self, name: str, attributes: dict[str, str], self_closing: bool) -> None:
-        parts = self.parts
-        if self.in_run:
-            parts.append(_RUN_END)
-            self.in_run = False
-        if attributes:
-            pairs = ", ".join([_quote(key) + ": " + _quote(value) for key, value in attributes.items()])
-            parts.append(
-                f'["StartTag", {_quote(name)}, {{{pairs}}}, {"true" if self_closing else "false"}]\n'
-            )
-        else:
-            key = (name, self_closing)
-            parts.append(self.lines.get(key) or self.line_of(key))
-        if len(parts) > _BLOCK:
-            self.flush()
-
-    def OnEndTag(self, name: str) -> None:
-        parts = self.parts
-        if self.in_run:
-            parts.append(_RUN_END)
-            self.in_run = False
-        parts.append(self.lines.get(name) or self.line_of(name))
-        if len(parts) > _BLOCK:
-            self.flush()
-
-    def OnComment(self, text: str) -> None:
-        self.add(_encode(["Comment", text]) + "\n")
-
-    def OnText(self, text: str) -> None:
-        if self.in_run:
-            self.parts.append(_quote(text)[1:-1])
-        else:
-            self.parts.append('["Character", ' + _quote(text)[:-1])
-            self.in_run = True
-        if len(self.parts) > _BLOCK:
-            self.flush()
-
-    def OnEof(self) -> None:
-        self.add("")
-        self.flush()
-
-    def line_of(self, key: str | tuple[str, bool]) -> str:
-        token = ["EndTag", key] if isinstance(key, str) else ["StartTag", key[0], {}, key[1]]
-        line = self.lines[key] = _encode(token) + "\n"
-        return line
-
-    def add(self, line: str) -> None:
-        if self.in_run:
-            self.parts.append(_RUN_END)
-            self.in_run = False
-        self.parts.append(line)
-        if len(self.parts) > _BLOCK:
-            self.flush()
-
-    def flush(self) -> None:
-        # Lone surrogates, which UTF-8 cannot carry, become \\u escapes.
-        data = "".join(self.parts).encode("utf-8", "backslashreplace")
-        self.parts.clear()
-        write(self.out, data)
 
 
 def write(out: BinaryIO, data: bytes) -> None:
@@ -130,11 +35,20 @@ def write(out: BinaryIO, data: bytes) -> None:
         raise OutputError(error) from error
 
 
-class ErrorJsonLinesWriter(JsonLinesWriter):
-    """JsonLinesWriter that writes each parse error with its code, line and column."""
+class _Output:
+    """A binary output whose writes are flushed at once and fail with OutputError."""
 
-    def OnError(self, code: str, line: int, column: int) -> None:
-        self.add(_encode(["ParseError", code, line, column]) + "\n")
+    def __init__(self, out: BinaryIO) -> None:
+        self.out = out
+
+    def write(self, data: bytes) -> None:
+        write(self.out, data)
+
+
+def json_lines_writer(out: BinaryIO, errors: bool = False) -> htmltess.HtmlHandler:
+    """A handler that writes each token to out as one JSON array per line, the characters between two
+    other tokens as one line; with errors, parse errors with their codes, lines and columns."""
+    return htmltess._JsonLinesWriter(_Output(out), errors=errors)
 
 
 TOKEN_KINDS = ("DOCTYPE", "StartTag", "EndTag", "Comment", "Character", "ParseError")
@@ -195,19 +109,12 @@ def parse(handler: htmltess.HtmlHandler, path: str, options: dict[str, object]) 
     return len(data)
 
 
-def print_tokens(
-    paths: list[str],
-    options: dict[str, object],
-    out: BinaryIO,
-    writer_type: type[JsonLinesWriter] = JsonLinesWriter,
-) -> int:
-    status = 0
+def print_tokens(paths: list[str], options: dict[str, object], out: BinaryIO, errors: bool = False) -> int:
+    writer, status = json_lines_writer(out, errors), 0
     for path in paths:
-        writer = writer_type(out)
         try:
-            parse(writer, path, options)
+            parse(writer, path, options)  # each document's output is written by its end
         except OSError as error:
-            writer.OnEof()  # what was read before the error
             status = _report(path, error)
     return status
 
@@ -276,8 +183,7 @@ def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     if sys.stdout is None:  # started with standard output closed: nothing can be written
         return 0
-    writer_type = ErrorJsonLinesWriter if args.errors else JsonLinesWriter
-    run = print_stats if args.stats else functools.partial(print_tokens, writer_type=writer_type)
+    run = print_stats if args.stats else functools.partial(print_tokens, errors=args.errors)
     try:
         return run(args.files, parse_options(args), sys.stdout.buffer)
     except OutputError as error:
