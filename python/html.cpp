@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -97,9 +98,16 @@ PyObject* CodePointsToStr(const unsigned int* text, unsigned long length) {
 // Tag and attribute names recur throughout a document: the strs made for them
 // are kept in a small direct-mapped table so that a recurring name costs a
 // comparison instead of an allocation, and its hash is already known when it
-// becomes a dict key. Used only with the interpreter lock held.
+// becomes a dict key. Each thread has its own (ThreadNameCache).
 class NameCache {
  public:
+  NameCache() = default;
+  ~NameCache() {
+    for (Entry& entry : entries) Py_XDECREF(entry.str);
+  }
+  NameCache(const NameCache&) = delete;
+  NameCache& operator=(const NameCache&) = delete;
+
   // A new reference to a str of the name, or null with an exception set.
   PyObject* Get(const unsigned int* name, unsigned long length) {
     if (length > kMaxLength) return CodePointsToStr(name, length);
@@ -130,7 +138,40 @@ class NameCache {
   Entry entries[kEntries];
 };
 
-NameCache* names;
+// Threads that parse at once must not share a NameCache: each thread's lives in
+// its thread state's dict under this key (interned at module initialisation),
+// made at the thread's first parse and freed with its thread state.
+PyObject* nameCacheKey;
+const char* const kNameCacheCapsule = "htmltess.NameCache";
+
+void FreeNameCache(PyObject* capsule) {
+  delete static_cast<NameCache*>(PyCapsule_GetPointer(capsule, kNameCacheCapsule));
+}
+
+// The calling thread's NameCache; null with an exception set.
+NameCache* ThreadNameCache() {
+  PyObject* dict = PyThreadState_GetDict();  // borrowed
+  if (!dict) {
+    PyErr_SetString(PyExc_RuntimeError, "htmltess: the calling thread has no thread state dict");
+    return nullptr;
+  }
+  PyObject* capsule = PyDict_GetItemWithError(dict, nameCacheKey);  // borrowed
+  if (capsule) return static_cast<NameCache*>(PyCapsule_GetPointer(capsule, kNameCacheCapsule));
+  if (PyErr_Occurred()) return nullptr;
+  NameCache* cache = new (std::nothrow) NameCache();
+  if (!cache) {
+    PyErr_NoMemory();
+    return nullptr;
+  }
+  capsule = PyCapsule_New(cache, kNameCacheCapsule, FreeNameCache);
+  if (!capsule) {
+    delete cache;
+    return nullptr;
+  }
+  int stored = PyDict_SetItem(dict, nameCacheKey, capsule);
+  Py_DECREF(capsule);  // the dict holds the cache, if it took it
+  return stored == 0 ? cache : nullptr;
+}
 
 // Whether calling a callback would run the type's do-nothing default, as
 // Python's own lookup of the method on the handler object answers: the
@@ -214,15 +255,21 @@ class PythonHtmlHandler final : public Handler {
   void SetObject(tessarin_HtmlHandler* o) { object = o; }
 
   bool Failed() const { return native ? native->Failed() : failed; }
-  bool Busy() const { return busy; }
 
   void SetNative(NativeHandler* handler) { native.reset(handler); }
   // The handler that takes the tokens of a parse with this object.
   Handler& Target() { return native ? static_cast<Handler&>(*native) : *this; }
 
-  // Marks the handler as parsing until EndParse.
-  void Claim() { busy = true; }
-  // The tokenizer of the parse under way, null outside a parse.
+  // Marks the handler as parsing, by the calling thread, until EndParse; false
+  // when it is parsing already. Of threads that race to claim it, one wins.
+  bool TryClaim() {
+    unsigned long idle = 0;
+    return parsingThread.compare_exchange_strong(idle, PyThread_get_thread_ident());
+  }
+  // Whether the calling thread is the one parsing with this handler.
+  bool ParsingHere() const { return parsingThread.load() == PyThread_get_thread_ident(); }
+  // The tokenizer of the parse under way, null outside a parse; read only by
+  // the parsing thread.
   Tokenizer* Running() const { return running; }
   void SetRunning(Tokenizer* t) { running = t; }
   bool InOnStartTag() const { return inOnStartTag; }
@@ -237,6 +284,7 @@ class PythonHtmlHandler final : public Handler {
       return true;
     }
     failed = false;
+    if (!(names = ThreadNameCache())) return false;
     defaults.Reset();
     PyObject* onText = nullptr;
     DefaultMethods::Answer answer = defaults.Resolve(Self(), kOnText, &onText);
@@ -252,9 +300,9 @@ class PythonHtmlHandler final : public Handler {
 
   // Ends a claim, releasing the text buffer (an idle handler holds none).
   void EndParse() {
-    busy = false;
     std::vector<Py_UCS4>().swap(text);
     if (native) native->EndParse();
+    parsingThread.store(0);
   }
 
   // Whether parse errors go to OnError, with their codes and positions.
@@ -414,7 +462,7 @@ class PythonHtmlHandler final : public Handler {
 
   // The first of two names that collapse to the same key (two code points
   // above U+10FFFF both become U+FFFD) keeps its value, as a real duplicate does.
-  static PyObject* AttributeDict(const attr_list_t& attributes, unsigned long count) {
+  PyObject* AttributeDict(const attr_list_t& attributes, unsigned long count) {
     PyObject* dict = PyDict_New();
     if (!dict) return nullptr;
     for (unsigned long i = 0; i < count; ++i) {
@@ -436,7 +484,8 @@ class PythonHtmlHandler final : public Handler {
   Tokenizer* running = nullptr;
   bool inOnStartTag = false;
   bool failed = false;
-  bool busy = false;
+  std::atomic<unsigned long> parsingThread{0};  // the identifier of the thread parsing, 0 when idle
+  NameCache* names = nullptr;                   // the parsing thread's
   bool textMode = false;
   bool errorMode = false;
   std::vector<Py_UCS4> text;  // characters not yet delivered to OnText
@@ -676,12 +725,11 @@ class HandlerClaim {
       return;
     }
     PythonHtmlHandler* candidate = reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler;
-    if (candidate->Busy()) {
+    if (!candidate->TryClaim()) {
       PyErr_Format(PyExc_RuntimeError, "%s(): this handler is already parsing a document", function);
       return;
     }
     native = candidate;
-    native->Claim();
   }
   ~HandlerClaim() {
     if (native) native->EndParse();
@@ -791,10 +839,11 @@ PyObject* html_parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
 // Default callbacks: each ignores its arguments and returns None.
 PyObject* HtmlHandler_default(PyObject*, PyObject*) { Py_RETURN_NONE; }
 
-// The tokenizer of the handler's parse under way; null with RuntimeError set
-// outside a parse.
+// The tokenizer of the handler's parse under way, to the thread running it;
+// null with RuntimeError set outside a parse and to other threads.
 Tokenizer* RunningTokenizerOf(PyObject* self, const char* method) {
-  Tokenizer* tokenizer = reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler->Running();
+  PythonHtmlHandler* handler = reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler;
+  Tokenizer* tokenizer = handler->ParsingHere() ? handler->Running() : nullptr;
   if (!tokenizer) PyErr_Format(PyExc_RuntimeError, "%s() may only be called during a parse, from a callback", method);
   return tokenizer;
 }
@@ -977,12 +1026,16 @@ PyMODINIT_FUNC PyInit_htmltess(void) {
     const char* name = Tessarin::Html::ParseErrorName(static_cast<ParseErrorCode>(i));
     if (!errorCodeNames[i] && !(errorCodeNames[i] = PyUnicode_InternFromString(name))) return nullptr;
   }
-  if (!names && !(names = new (std::nothrow) NameCache())) {
-    PyErr_NoMemory();
-    return nullptr;
-  }
+  if (!nameCacheKey && !(nameCacheKey = PyUnicode_InternFromString(kNameCacheCapsule))) return nullptr;
   PyObject* module = PyModule_Create(&htmltessModule);
   if (!module) return nullptr;
+#if defined(Py_GIL_DISABLED) && PY_VERSION_HEX >= 0x030D0000
+  // No state is shared between parses without an atomic or per-thread storage.
+  if (PyUnstable_Module_SetGIL(module, Py_MOD_GIL_NOT_USED) < 0) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+#endif
   // The handler type is published as HtmlHandler; HtmlParser, its own name, is where pickle finds it.
   const std::pair<const char*, PyTypeObject*> types[] = {{"HtmlHandler", &tessarin_HtmlParserType},
                                                          {"HtmlParser", &tessarin_HtmlParserType},
