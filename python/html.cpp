@@ -19,7 +19,7 @@
 
 #include "html/consumer.h"
 #include "html/tokenizer.h"
-#include "python/native_handler.h"
+#include "python/cpp_handler.h"
 #include "stream/file_stream.h"
 #include "stream/memory_stream.h"
 #include "stream/unicode_stream.h"
@@ -28,8 +28,8 @@ using Tessarin::BlockOnlyStream;
 using Tessarin::FileInputStream;
 using Tessarin::MemoryInputStream;
 using Tessarin::RawInputStream;
+using Tessarin::Bridge::CppHandler;
 using Tessarin::Bridge::HandlerType;
-using Tessarin::Bridge::NativeHandler;
 using Tessarin::Html::attr_list_t;
 using Tessarin::Html::Handler;
 using Tessarin::Html::InputConsumer;
@@ -243,7 +243,7 @@ class DefaultMethods {
 // Python handler object. Once a callback raises, the exception stays pending,
 // no further Python call is made, and the tokenizer is interrupted.
 //
-// A handler object may instead carry a NativeHandler, which then takes the
+// A handler object may instead carry a CppHandler, which then takes the
 // tokens of its parses (Target) and no Python method is called.
 //
 // Callbacks that resolve to the type's default are not made (DefaultMethods).
@@ -254,11 +254,11 @@ class PythonHtmlHandler final : public Handler {
  public:
   void SetObject(tessarin_HtmlHandler* o) { object = o; }
 
-  bool Failed() const { return native ? native->Failed() : failed; }
+  bool Failed() const { return cppHandler ? cppHandler->Failed() : failed; }
 
-  void SetNative(NativeHandler* handler) { native.reset(handler); }
+  void SetCppHandler(CppHandler* handler) { cppHandler.reset(handler); }
   // The handler that takes the tokens of a parse with this object.
-  Handler& Target() { return native ? static_cast<Handler&>(*native) : *this; }
+  Handler& Target() { return cppHandler ? static_cast<Handler&>(*cppHandler) : *this; }
 
   // Marks the handler as parsing, by the calling thread, until EndParse; false
   // when it is parsing already. Of threads that race to claim it, one wins.
@@ -278,9 +278,9 @@ class PythonHtmlHandler final : public Handler {
   // delivery and whether errors go to OnError. False with an exception set if
   // looking OnText or OnError up failed.
   bool BeginParse() {
-    if (native) {
-      native->BeginParse();
-      errorMode = native->WantsErrorPositions();
+    if (cppHandler) {
+      cppHandler->BeginParse();
+      errorMode = cppHandler->WantsErrorPositions();
       return true;
     }
     failed = false;
@@ -301,7 +301,7 @@ class PythonHtmlHandler final : public Handler {
   // Ends a claim, releasing the text buffer (an idle handler holds none).
   void EndParse() {
     std::vector<Py_UCS4>().swap(text);
-    if (native) native->EndParse();
+    if (cppHandler) cppHandler->EndParse();
     parsingThread.store(0);
   }
 
@@ -490,7 +490,7 @@ class PythonHtmlHandler final : public Handler {
   bool errorMode = false;
   std::vector<Py_UCS4> text;  // characters not yet delivered to OnText
   DefaultMethods defaults;
-  std::unique_ptr<NativeHandler> native;
+  std::unique_ptr<CppHandler> cppHandler;
 };
 
 // A parse gives signal handlers and other threads their turn, as the
@@ -1011,8 +1011,8 @@ PyModuleDef htmltessModule = {
 
 PyTypeObject* Tessarin::Bridge::HandlerType() { return &tessarin_HtmlParserType; }
 
-void Tessarin::Bridge::SetNativeHandler(PyObject* handler, NativeHandler* native) {
-  reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler->SetNative(native);
+void Tessarin::Bridge::SetCppHandler(PyObject* handler, CppHandler* cppHandler) {
+  reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler->SetCppHandler(cppHandler);
 }
 
 PyMODINIT_FUNC PyInit_htmltess(void) {

@@ -11,7 +11,7 @@
 #endif
 
 #include "html/tokenizer.h"
-#include "python/native_handler.h"
+#include "python/cpp_handler.h"
 
 namespace Tessarin {
 namespace Bridge {
@@ -133,7 +133,7 @@ bool SameKey(const attr_t& a, const attr_t& b) {
 // The characters between two other tokens form one ["Character", "..."] line.
 // Output collects in a buffer that goes to out.write() whenever it holds
 // kFlushSize bytes, and at the end of the document.
-class JsonLinesHandler final : public NativeHandler {
+class JsonLinesHandler final : public CppHandler {
  public:
   JsonLinesHandler(PyObject* out, bool errorCodes) : out(out), errorCodes(errorCodes) { Py_INCREF(out); }
   ~JsonLinesHandler() override { Py_DECREF(out); }
@@ -354,7 +354,7 @@ PyObject* JsonLinesWriter_new(PyTypeObject* type, PyObject* args, PyObject* kwar
     Py_DECREF(self);
     return PyErr_NoMemory();
   }
-  SetNativeHandler(self, native);
+  SetCppHandler(self, native);
   return self;
 }
 

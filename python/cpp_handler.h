@@ -12,9 +12,10 @@ namespace Bridge {
 
 // A handler written in C++ that a handler object carries in place of its
 // Python methods: a parse with that object reports every token here, and no
-// method of the object is called. Its callbacks run with the interpreter lock
-// held; one that fails sets a Python exception and interrupts the tokenizer.
-class NativeHandler : public Html::Handler {
+// method of the object is called. Its callbacks may call the Python API (the
+// parsing thread holds the interpreter lock, where there is one); one that
+// fails sets a Python exception and interrupts the tokenizer.
+class CppHandler : public Html::Handler {
  public:
   // Whether parse errors are wanted with their codes and positions
   // (OnCodedParseError); positions are tracked only then.
@@ -30,9 +31,9 @@ class NativeHandler : public Html::Handler {
 // The HtmlHandler type, readied by the module's initialisation.
 PyTypeObject* HandlerType();
 
-// Makes `native` take the tokens of every parse with `handler`, an instance of
-// HandlerType() or a subtype, which owns it from then on.
-void SetNativeHandler(PyObject* handler, NativeHandler* native);
+// Makes `cppHandler` take the tokens of every parse with `handler`, an
+// instance of HandlerType() or a subtype, which owns it from then on.
+void SetCppHandler(PyObject* handler, CppHandler* cppHandler);
 
 // Readies the type of htmltess._JsonLinesWriter, a subtype of HandlerType();
 // null with an exception set if that fails.
