@@ -148,28 +148,19 @@ void FreeNameCache(PyObject* capsule) {
   delete static_cast<NameCache*>(PyCapsule_GetPointer(capsule, kNameCacheCapsule));
 }
 
-// The calling thread's NameCache; null with an exception set.
+// The calling thread's NameCache, made by its first call. A thread whose cache
+// cannot be had (memory ran out) gets null and parses without one.
 NameCache* ThreadNameCache() {
   PyObject* dict = PyThreadState_GetDict();  // borrowed
-  if (!dict) {
-    PyErr_SetString(PyExc_RuntimeError, "htmltess: the calling thread has no thread state dict");
-    return nullptr;
-  }
+  if (!dict) return nullptr;
   PyObject* capsule = PyDict_GetItemWithError(dict, nameCacheKey);  // borrowed
   if (capsule) return static_cast<NameCache*>(PyCapsule_GetPointer(capsule, kNameCacheCapsule));
-  if (PyErr_Occurred()) return nullptr;
-  NameCache* cache = new (std::nothrow) NameCache();
-  if (!cache) {
-    PyErr_NoMemory();
-    return nullptr;
-  }
-  capsule = PyCapsule_New(cache, kNameCacheCapsule, FreeNameCache);
-  if (!capsule) {
-    delete cache;
-    return nullptr;
-  }
-  int stored = PyDict_SetItem(dict, nameCacheKey, capsule);
-  Py_DECREF(capsule);  // the dict holds the cache, if it took it
+  NameCache* cache = PyErr_Occurred() ? nullptr : new (std::nothrow) NameCache();
+  capsule = cache ? PyCapsule_New(cache, kNameCacheCapsule, FreeNameCache) : nullptr;
+  if (!capsule) delete cache;
+  int stored = capsule ? PyDict_SetItem(dict, nameCacheKey, capsule) : -1;
+  Py_XDECREF(capsule);  // the dict holds the cache, if it took it
+  PyErr_Clear();
   return stored == 0 ? cache : nullptr;
 }
 
@@ -260,18 +251,22 @@ class PythonHtmlHandler final : public Handler {
   // The handler that takes the tokens of a parse with this object.
   Handler& Target() { return cppHandler ? static_cast<Handler&>(*cppHandler) : *this; }
 
-  // Marks the handler as parsing, by the calling thread, until EndParse; false
-  // when it is parsing already. Of threads that race to claim it, one wins.
+  // Marks the handler as parsing until EndParse; false when it is parsing
+  // already. Of threads that race to claim it, one wins.
   bool TryClaim() {
-    unsigned long idle = 0;
-    return parsingThread.compare_exchange_strong(idle, PyThread_get_thread_ident());
+    bool idle = false;
+    return busy.compare_exchange_strong(idle, true);
   }
-  // Whether the calling thread is the one parsing with this handler.
-  bool ParsingHere() const { return parsingThread.load() == PyThread_get_thread_ident(); }
-  // The tokenizer of the parse under way, null outside a parse; read only by
-  // the parsing thread.
-  Tokenizer* Running() const { return running; }
-  void SetRunning(Tokenizer* t) { running = t; }
+  // The tokenizer of the parse under way when the calling thread is running
+  // it, null otherwise.
+  Tokenizer* RunningHere() const { return runningThread.load() == PyThread_get_thread_ident() ? running : nullptr; }
+  // Marks the calling thread as running `t` until it calls SetRunning(nullptr);
+  // the names of its tokens come from that thread's NameCache.
+  void SetRunning(Tokenizer* t) {
+    running = t;
+    runningThread.store(t ? PyThread_get_thread_ident() : 0);
+    names = t ? ThreadNameCache() : nullptr;
+  }
   bool InOnStartTag() const { return inOnStartTag; }
 
   // Prepares a parse: clears the failure, picks per-character or text-run
@@ -284,7 +279,6 @@ class PythonHtmlHandler final : public Handler {
       return true;
     }
     failed = false;
-    if (!(names = ThreadNameCache())) return false;
     defaults.Reset();
     PyObject* onText = nullptr;
     DefaultMethods::Answer answer = defaults.Resolve(Self(), kOnText, &onText);
@@ -302,7 +296,7 @@ class PythonHtmlHandler final : public Handler {
   void EndParse() {
     std::vector<Py_UCS4>().swap(text);
     if (cppHandler) cppHandler->EndParse();
-    parsingThread.store(0);
+    busy.store(false);
   }
 
   // Whether parse errors go to OnError, with their codes and positions.
@@ -338,7 +332,7 @@ class PythonHtmlHandler final : public Handler {
     if (selfClosing) tokenizer->Acknowledge();
     PyObject* dict = nullptr;
     Deliver(kOnStartTag, 3, [&](PyObject** args) {
-      if (!(args[0] = names->Get(name, nameLength)) || !(args[1] = AttributeDict(attributes, attributeCount)))
+      if (!(args[0] = NameStr(name, nameLength)) || !(args[1] = AttributeDict(attributes, attributeCount)))
         return false;
       dict = args[1];
       Py_INCREF(dict);
@@ -355,7 +349,7 @@ class PythonHtmlHandler final : public Handler {
   }
 
   void OnEndTag(const unsigned int* name, unsigned long nameLength) override {
-    Deliver(kOnEndTag, 1, [&](PyObject** args) { return (args[0] = names->Get(name, nameLength)) != nullptr; });
+    Deliver(kOnEndTag, 1, [&](PyObject** args) { return (args[0] = NameStr(name, nameLength)) != nullptr; });
   }
 
   void OnComment(const unsigned int* comment, unsigned long length) override {
@@ -460,6 +454,11 @@ class PythonHtmlHandler final : public Handler {
     Py_XDECREF(args[1]);
   }
 
+  // A new reference to a str of a tag or attribute name, or null with an exception set.
+  PyObject* NameStr(const unsigned int* name, unsigned long length) {
+    return names ? names->Get(name, length) : CodePointsToStr(name, length);
+  }
+
   // The first of two names that collapse to the same key (two code points
   // above U+10FFFF both become U+FFFD) keeps its value, as a real duplicate does.
   PyObject* AttributeDict(const attr_list_t& attributes, unsigned long count) {
@@ -468,7 +467,7 @@ class PythonHtmlHandler final : public Handler {
     for (unsigned long i = 0; i < count; ++i) {
       const Tessarin::Html::attr_t& attribute = attributes.data[i];
       PyObject* value = CodePointsToStr(attribute.value.data, attribute.value.size);
-      PyObject* key = value ? names->Get(attribute.name.data, attribute.name.size) : nullptr;
+      PyObject* key = value ? NameStr(attribute.name.data, attribute.name.size) : nullptr;
       PyObject* kept = key ? PyDict_SetDefault(dict, key, value) : nullptr;
       Py_XDECREF(key);
       Py_XDECREF(value);
@@ -484,8 +483,9 @@ class PythonHtmlHandler final : public Handler {
   Tokenizer* running = nullptr;
   bool inOnStartTag = false;
   bool failed = false;
-  std::atomic<unsigned long> parsingThread{0};  // the identifier of the thread parsing, 0 when idle
-  NameCache* names = nullptr;                   // the parsing thread's
+  std::atomic<bool> busy{false};
+  std::atomic<unsigned long> runningThread{0};  // the identifier of the thread running the tokenizer, or 0
+  NameCache* names = nullptr;                   // that thread's, null if it has none
   bool textMode = false;
   bool errorMode = false;
   std::vector<Py_UCS4> text;  // characters not yet delivered to OnText
@@ -842,8 +842,7 @@ PyObject* HtmlHandler_default(PyObject*, PyObject*) { Py_RETURN_NONE; }
 // The tokenizer of the handler's parse under way, to the thread running it;
 // null with RuntimeError set outside a parse and to other threads.
 Tokenizer* RunningTokenizerOf(PyObject* self, const char* method) {
-  PythonHtmlHandler* handler = reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler;
-  Tokenizer* tokenizer = handler->ParsingHere() ? handler->Running() : nullptr;
+  Tokenizer* tokenizer = reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler->RunningHere();
   if (!tokenizer) PyErr_Format(PyExc_RuntimeError, "%s() may only be called during a parse, from a callback", method);
   return tokenizer;
 }
