@@ -173,8 +173,8 @@ NameCache* ThreadNameCache() {
 // Python code may have run (PythonMayHaveRun), and only when its lookup runs
 // none: the type's getattr is the generic one and the attribute the type
 // holds is a plain function or method (no descriptor written in Python, no
-// __getattribute__), and the lookup ran with the cyclic collector paused, so
-// that no gc callback ran inside it.
+// __getattribute__), and the lookup ran with the cyclic collector paused
+// (with the GIL, from 3.10 on), so that no gc callback ran inside it.
 class DefaultMethods {
  public:
   enum Answer { kDefault, kOverridden, kFailed };
@@ -209,18 +209,31 @@ class DefaultMethods {
   static bool LookupRunsNoPython(PyObject* self, MethodName method) {
     PyTypeObject* type = Py_TYPE(self);
     if (type->tp_getattro != PyObject_GenericGetAttr) return false;
-    PyObject* attribute = _PyType_Lookup(type, methodNames[method]);
+#ifdef Py_GIL_DISABLED
+    // Another thread may replace the attribute meanwhile: it is held while looked at.
+    PyObject* attribute = _PyType_LookupRef(type, methodNames[method]);
+    bool plain = IsPlainMethod(attribute);
+    Py_XDECREF(attribute);
+    return plain;
+#else
+    return IsPlainMethod(_PyType_Lookup(type, methodNames[method]));
+#endif
+  }
+
+  static bool IsPlainMethod(PyObject* attribute) {
     return attribute && (PyFunction_Check(attribute) || Py_IS_TYPE(attribute, &PyMethodDescr_Type));
   }
 
   static PyObject* LookUp(PyObject* self, MethodName method, bool pauseCollector) {
-#if PY_VERSION_HEX >= 0x030A0000
+#if PY_VERSION_HEX >= 0x030A0000 && !defined(Py_GIL_DISABLED)
     int collecting = pauseCollector ? PyGC_Disable() : 0;
     PyObject* found = PyObject_GetAttr(self, methodNames[method]);
     if (collecting) PyGC_Enable();
     return found;
 #else
-    // No way to pause the collector: such lookups are never kept.
+    // The collector cannot be paused before 3.10; without the GIL, whether it
+    // collects is shared by all threads, which run Python code at any time
+    // anyway. There a default found is kept until PythonMayHaveRun all the same.
     (void)pauseCollector;
     return PyObject_GetAttr(self, methodNames[method]);
 #endif
