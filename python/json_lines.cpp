@@ -151,74 +151,65 @@ class JsonLinesHandler final : public CppHandler {
   }
 
   void OnParseError() override {
-    EndRun();
-    Put("[\"ParseError\"]\n");
-    FlushIfFull();
+    BeginToken("[\"ParseError\"");
+    EndToken();
   }
 
   void OnCodedParseError(ParseErrorCode code, source_position_t where) override {
     if (!errorCodes) return OnParseError();
-    EndRun();
-    Put("[\"ParseError\", \"");
+    BeginToken("[\"ParseError\", \"");
     const char* name = Html::ParseErrorName(code);
     Put(name, std::strlen(name));
     Put("\", ");
     PutNumber(where.line);
     Put(", ");
     PutNumber(where.column);
-    Put("]\n");
-    FlushIfFull();
+    EndToken();
   }
 
   void OnDoctype(const unsigned int* name, unsigned long nameLength, const unsigned int* publicId,
                  unsigned long publicIdLength, const unsigned int* systemId, unsigned long systemIdLength) override {
-    EndRun();
-    Put("[\"DOCTYPE\", ");
+    BeginToken("[\"DOCTYPE\", ");
     PutStringOrNull(name, nameLength);
     Put(", ");
     PutStringOrNull(publicId, publicIdLength);
     Put(", ");
     PutStringOrNull(systemId, systemIdLength);
-    Put("]\n");
-    FlushIfFull();
+    EndToken();
   }
 
   void OnStartTag(const unsigned int* name, unsigned long nameLength, const attr_list_t& attributes,
                   unsigned long attributeCount, bool selfClosing) override {
     if (selfClosing) tokenizer->Acknowledge();
-    EndRun();
-    Put("[\"StartTag\", ");
+    BeginToken("[\"StartTag\", ");
     PutString(name, nameLength);
     Put(", {");
     PutAttributes(attributes, attributeCount);
     if (selfClosing)
-      Put("}, true]\n");
+      Put("}, true");
     else
-      Put("}, false]\n");
-    FlushIfFull();
+      Put("}, false");
+    EndToken();
   }
 
   void OnEndTag(const unsigned int* name, unsigned long nameLength) override {
-    EndRun();
-    Put("[\"EndTag\", ");
+    BeginToken("[\"EndTag\", ");
     PutString(name, nameLength);
-    Put("]\n");
-    FlushIfFull();
+    EndToken();
   }
 
   void OnComment(const unsigned int* text, unsigned long length) override {
-    EndRun();
-    Put("[\"Comment\", ");
+    BeginToken("[\"Comment\", ");
     PutString(text, length);
-    Put("]\n");
-    FlushIfFull();
+    EndToken();
   }
 
   void OnChar(unsigned int codePoint) override { OnText(&codePoint, 1); }
 
+  // The characters up to the next other token form one line, which EndRun ends.
   void OnText(const unsigned int* text, unsigned long length) override {
     if (!inRun) {
-      Put("[\"Character\", \"");
+      BeginToken("[\"Character\", \"");
       inRun = true;
     }
     PutEscapedRun(text, length);
@@ -304,11 +295,25 @@ class JsonLinesHandler final : public CppHandler {
     }
   }
 
+  // Every token's line begins here, after the line of the characters before it.
+  template <size_t N>
+  void BeginToken(const char (&opening)[N]) {
+    EndRun();
+    Put(opening);
+  }
+
+  // Every token's line ends here.
+  void EndToken() {
+    Put("]\n");
+    FlushIfFull();
+  }
+
   // Ends the line of the characters written since the last other token.
   void EndRun() {
     if (!inRun) return;
-    Put("\"]\n");
     inRun = false;
+    Put("\"");
+    EndToken();
   }
 
   void FlushIfFull() {
