@@ -98,19 +98,17 @@ inline bool IsPlainAscii(unsigned int cp) { return cp < 0x80 && !kAsciiEscapes.l
 
 // Text is mostly ASCII that stands for itself in a JSON string: copies the
 // leading code points of text that do, as bytes, to out (which has room for
-// `length` bytes rounded up to 8), and returns how many it copied. With SSE2,
-// eight at a time.
+// `length` bytes), and returns how many it copied. With SSE2, eight at a time.
 size_t CopyPlainAscii(const unsigned int* text, size_t length, char* out) {
   size_t i = 0;
 #ifdef __SSE2__
-  const __m128i space = _mm_set1_epi16(' '), del = _mm_set1_epi16(0x80);
+  const __m128i lastControl = _mm_set1_epi16(0x1F), pastAscii = _mm_set1_epi16(0x80);
   const __m128i quote = _mm_set1_epi16('"'), backslash = _mm_set1_epi16('\\');
   for (; i + 8 <= length; i += 8) {
     // Code points above 0x7FFF saturate to 0x7FFF, still not plain.
     __m128i codes = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i)),
                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 4)));
-    __m128i printable =
-        _mm_and_si128(_mm_cmpgt_epi16(codes, _mm_sub_epi16(space, _mm_set1_epi16(1))), _mm_cmplt_epi16(codes, del));
+    __m128i printable = _mm_and_si128(_mm_cmpgt_epi16(codes, lastControl), _mm_cmplt_epi16(codes, pastAscii));
     __m128i escaped = _mm_or_si128(_mm_cmpeq_epi16(codes, quote), _mm_cmpeq_epi16(codes, backslash));
     if (_mm_movemask_epi8(_mm_andnot_si128(escaped, printable)) != 0xFFFF) break;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(codes, codes));
