@@ -59,7 +59,8 @@ struct fast_stack_t {
 
   T& Back() { return data[size - 1]; }
 
- private:
+  // Doubles the room (or moves to the heap); false, with the buffer as it
+  // was, when it cannot.
   bool Grow() {
     if (heap) {
       if (capacity > SIZE_MAX / 2 / sizeof(T)) return false;

@@ -5,6 +5,10 @@
 namespace Tessarin {
 namespace Html {
 
+#if defined(__SSE2__) && defined(HTMLTESS_SCAN_SWITCH)
+bool wideScanning = true;
+#endif
+
 namespace {
 
 // The errors placed just after the code point in hand: those of the end of

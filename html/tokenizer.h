@@ -1,31 +1,16 @@
 #pragma once
 
 #include <algorithm>
-#include <initializer_list>
 
 #include "html/attr_name_index.h"
 #include "html/browser_rules.h"
 #include "html/code_points.h"
 #include "html/consumer.h"
 #include "html/handler.h"
+#include "html/run_scan.h"
 
 namespace Tessarin {
 namespace Html {
-
-// The bytes at which a fast path leaves its ASCII loop (see ConsumeRun): the
-// ASCII code points that a state handles otherwise than the bulk of its input,
-// which end the run, and every byte above ASCII, which begins a sequence to
-// decode.
-struct run_stops_t {
-  bool byte[0x100];
-};
-
-constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
-  run_stops_t set{};
-  for (unsigned int b = 0x80; b < 0x100; ++b) set.byte[b] = true;
-  for (unsigned int c : stops) set.byte[c] = true;
-  return set;
-}
 
 // The HTML tokenizer: a state machine over the code points of an InputConsumer
 // that reports every token to a Handler the moment it is recognised.
@@ -109,23 +94,30 @@ class Tokenizer {
   unsigned long RunOrdinaryCodePoints(unsigned long budget);
   unsigned long RunTextStates(unsigned long budget);
   // The loop of every fast path: consumes up to `budget` code points of the
-  // consumer's ASCII window that are not among `stops`, handing each to sink,
-  // with the same results as consuming them one at a time, and returns how
-  // many it consumed. It stops early where sink returns false, at the end of
-  // the window and before a sequence that the window does not hold whole;
-  // whatever it stops at stays unread. The window is advanced once, when the
-  // run ends: sink must not read input.
-  template <typename Sink>
-  unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink);
+  // consumer's ASCII window that are not among `stops`, with the same results
+  // as consuming them one at a time, and returns how many it consumed. They
+  // are stored at `out`, lowered if Lower, up to `end`; where out reaches end,
+  // makeRoom is called before the next one is stored, and it moves out and end
+  // or returns false to end the run. The run also ends at the end of the window
+  // and before a sequence that the window does not hold whole; whatever it
+  // stops at stays unread. The window is advanced once, when the run ends:
+  // makeRoom must not read input.
+  //
+  // With SSE2, 16 bytes are tested at once and stored widened as they are
+  // tested, wherever the window, the budget and the room hold 16 more.
+  template <bool Lower, typename MakeRoom>
+  __attribute__((always_inline)) unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget,
+                                                          unsigned int*& out, unsigned int*& end, MakeRoom&& makeRoom);
   // Fast paths of the text states: the characters reach the handler in blocks.
   // Inlined into each of them, since a call per run costs more than the copy.
   __attribute__((always_inline)) unsigned long EmitTextRun(const run_stops_t& stops, unsigned long budget);
   // Fast paths of the states that build a token: the code points are appended
   // to `buffer`, lowered if Lower.
   template <bool Lower, typename Buffer>
-  unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget);
+  __attribute__((always_inline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops,
+                                                         unsigned long budget);
   // AppendRun to the attribute value; the value state stores itself as returnState.
-  unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
+  __attribute__((always_inline)) unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
 
   // One state step: what Tokenize does, inline for Run.
   bool Step() {
@@ -382,7 +374,7 @@ class Tokenizer {
   union {
     struct {
       attr_list_t attributes;
-      fast_stack_t<unsigned int, 10> tagName;
+      fast_stack_t<unsigned int, 32> tagName;  // room for 16 more after the first letter, for the wide loop
       bool isEndTag;
       bool selfClosing;
       attr_name_index_t attributeNames;  // the kept names, once a tag has many
@@ -433,34 +425,35 @@ class Tokenizer {
   static const unsigned int _cdata[7];
 };
 
-template <typename Sink>
-inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, Sink&& sink) {
+template <bool Lower, typename MakeRoom>
+inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, unsigned int*& out,
+                                           unsigned int*& end, MakeRoom&& makeRoom) {
   InputConsumer& input = consumer;
   const InputConsumer::ascii_window_t ahead = input.AsciiWindow();
   const unsigned char* const start = ahead.bytes;
   const unsigned char* const limit = start + ahead.size;
   const unsigned char* p = start;
   unsigned long taken = 0;
-  bool more = true;
-  while (more && taken < budget && p < limit) {
+  while (taken < budget && p < limit) {
+    if (out == end && !makeRoom()) break;
     // ASCII is a byte a code point, so a bound in bytes bounds the count.
     const unsigned char* const from = p;
-    const unsigned char* const end = p + std::min<size_t>(budget - taken, limit - p);
-    while (p < end && !stops.byte[*p]) {
-      if (!sink(*p++)) {
-        more = false;
-        break;
-      }
-    }
+    const unsigned char* const bound =
+        p + std::min<size_t>({budget - taken, static_cast<size_t>(limit - p), static_cast<size_t>(end - out)});
+#if defined(__SSE2__)
+    p = StoreOrdinaryBlocks<Lower>(stops, p, bound, out);
+#endif
+    for (; p != bound && !stops.byte[*p]; ++p) *out++ = Lower ? ToAsciiLower(*p) : *p;
     taken += p - from;
-    if (!more || p == end || *p < 0x80 || limit - p < 4) break;
-    unsigned length = InputConsumer::SequenceLength(*p);
-    unsigned int cp = InputConsumer::Decode(p, length);
+    if (p == bound) continue;
+    if (*p < 0x80 || limit - p < 4) break;
+    const unsigned length = InputConsumer::SequenceLength(*p);
+    const unsigned int cp = InputConsumer::Decode(p, length);
     // An overlong form can decode to a stop ("<", "&", NUL, ...).
     if (cp < 0x80 && stops.byte[cp]) break;
     p += length;
     ++taken;
-    more = sink(cp);
+    *out++ = Lower ? ToAsciiLower(cp) : cp;
   }
   // A run often ends where it begins, at a stop: the window is then left alone.
   if (p != start) input.Advance(p - start);
@@ -471,32 +464,28 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
 inline unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned long budget) {
   constexpr unsigned long kBlock = 256;
   unsigned int block[kBlock];
-  unsigned long filled = 0;
-  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
-    block[filled++] = cp;
-    if (filled < kBlock) return true;
-    handler->OnText(block, filled);
-    filled = 0;
+  unsigned int* out = block;
+  unsigned int* end = block + kBlock;
+  unsigned long taken = ConsumeRun<false>(stops, budget, out, end, [&] {
+    handler->OnText(block, kBlock);
+    out = block;
     return !interrupted;
   });
-  if (filled) handler->OnText(block, filled);
+  if (out != block) handler->OnText(block, out - block);
   return taken;
 }
 
-// Code points go straight into the room the buffer has; only the one that
-// finds it full goes through Append, which grows it.
+// Code points go straight into the room the buffer has, which grows when full.
 template <bool Lower, typename Buffer>
 inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
   unsigned int* out = buffer.data + buffer.size;
   unsigned int* end = out + buffer.Room();
-  unsigned long taken = ConsumeRun(stops, budget, [&](unsigned int cp) {
-    if (Lower) cp = ToAsciiLower(cp);
-    if (out != end) {
-      *out++ = cp;
-      return true;
-    }
+  unsigned long taken = ConsumeRun<Lower>(stops, budget, out, end, [&] {
     buffer.size = out - buffer.data;
-    if (!Append(buffer, cp)) return false;
+    if (!buffer.Grow()) {
+      outOfMemory = true;
+      return false;
+    }
     out = buffer.data + buffer.size;
     end = out + buffer.Room();
     return true;

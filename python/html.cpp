@@ -81,9 +81,27 @@ inline unsigned int ToRepresentable(unsigned int cp) {
   return Representable(cp) ? cp : Tessarin::Unicode::kReplacementCharacter;
 }
 
+// Whether every code point is ASCII: or-ed together, they stay below 0x80.
+bool AllAscii(const unsigned int* text, unsigned long length) {
+  unsigned int bits = 0;
+  for (unsigned long i = 0; i < length; ++i) bits |= text[i];
+  return bits < 0x80;
+}
+
+// A str of ASCII code points, narrowed to a byte each; Python's general path
+// would first scan them for the largest.
+PyObject* AsciiToStr(const unsigned int* text, unsigned long length) {
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(length), 0x7F);
+  if (!str) return nullptr;
+  Py_UCS1* out = PyUnicode_1BYTE_DATA(str);
+  for (unsigned long i = 0; i < length; ++i) out[i] = static_cast<Py_UCS1>(text[i]);
+  return str;
+}
+
 // A str holding exactly the given code points; None for a null pointer.
 PyObject* CodePointsToStr(const unsigned int* text, unsigned long length) {
   if (!text) Py_RETURN_NONE;
+  if (AllAscii(text, length)) return AsciiToStr(text, length);
   const unsigned int* end = text + length;
   if (std::all_of(text, end, Representable))
     return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text, static_cast<Py_ssize_t>(length));
@@ -446,10 +464,16 @@ class PythonHtmlHandler final : public Handler {
     PythonMayHaveRun();
   }
 
-  // Collects characters for OnText, delivering each full chunk.
+  // Collects characters for OnText, delivering each full chunk. They are
+  // copied in blocks, then made representable in place.
   void AppendText(const unsigned int* codePoints, unsigned long length) {
-    for (unsigned long i = 0; i < length && !failed; ++i) {
-      text.push_back(ToRepresentable(codePoints[i]));
+    while (length && !failed) {
+      const size_t piece = std::min<size_t>(length, kTextChunk - text.size());
+      const size_t from = text.size();
+      text.insert(text.end(), codePoints, codePoints + piece);
+      std::transform(text.begin() + from, text.end(), text.begin() + from, ToRepresentable);
+      codePoints += piece;
+      length -= piece;
       if (text.size() == kTextChunk) FlushText();
     }
   }
@@ -457,8 +481,7 @@ class PythonHtmlHandler final : public Handler {
   // Delivers the characters collected for OnText, if any.
   void FlushText() {
     if (text.empty() || failed) return;
-    PyObject* args[2] = {
-        Self(), PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, text.data(), static_cast<Py_ssize_t>(text.size()))};
+    PyObject* args[2] = {Self(), CodePointsToStr(text.data(), text.size())};
     text.clear();
     if (args[1])
       Invoke(kOnText, nullptr, args, 1);

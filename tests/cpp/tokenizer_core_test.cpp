@@ -32,19 +32,25 @@ TEST(Run, GivesTheSameEventsAsTokenize) {
       "ab\xC0\xBCp>text",
       "ab\xE0\x80\xA6lt;xyz",
       "abcd\xC0\x80xyzw"s,
+      // Runs longer than the room their buffers start with.
+      "<a" + std::string(100, 'N') + " b=\"" + std::string(300, 'v') + "\" C=" + std::string(200, 'U') + "><!--" +
+          std::string(3000, 'c') + "-->",
   };
   // Every ASCII code point after ordinary ones, upper case among them, in each
-  // state that has a fast path, and runs that end at the end of the input,
-  // before a sequence cut by it or before its last whole sequence.
+  // state that has a fast path, at three places in a block of 16 bytes, and
+  // runs that end at the end of the input, before a sequence cut by it or
+  // before its last whole sequence.
   for (const char* start : {"", "<a", "<a b", "<a b=\"", "<a b='", "<a b=", "<!--"}) {
-    for (int c = 0; c < 0x80; ++c) inputs.push_back(start + "xY"s + static_cast<char>(c) + "zW\xC3\xA9");
+    for (const std::string before : {"xY", "xYzWvUtSrQpOnMlKj", "xYzWvUtSrQpOnMlKjIhGfEdCbAxYzWvUtSrQ"}) {
+      for (int c = 0; c < 0x80; ++c) inputs.push_back(start + before + static_cast<char>(c) + before + "zW\xC3\xA9");
+    }
     for (const char* end : {"", "\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
       inputs.push_back(start + "abc"s + end);
     }
   }
   for (const std::string& input : inputs) {
     std::string expected = Tokenize(input);
-    for (unsigned long steps : {1ul, 2ul, 3ul, 4ul, 5ul, 6ul, 7ul, 4096ul}) {
+    for (unsigned long steps : {1ul, 2ul, 3ul, 4ul, 5ul, 6ul, 7ul, 17ul, 35ul, 4096ul}) {
       EXPECT_EQ(Tokenize(input, true, steps), expected) << steps;
     }
   }

@@ -1,8 +1,10 @@
 // libFuzzer target over the C++ core. The first byte of an input chooses the
 // content model and the state tokenizing starts in (see Options); the rest is
-// tokenized three times: from memory one Tokenize step at a time, from a file,
-// and from memory driven by Run with a small step budget. Every token is read whole as it is delivered,
-// the end of file must be reported exactly once and last, and the three event
+// tokenized from memory one Tokenize step at a time, from a file, and from
+// memory driven by Run with a small step budget and with a larger one, once
+// with the fast paths testing 16 bytes at a time and once with their
+// byte-at-a-time loops alone. Every token is read whole as it is delivered,
+// the end of file must be reported exactly once and last, and all the event
 // streams must agree.
 #include <algorithm>
 #include <cstdint>
@@ -95,5 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string expected = Tokenize(input, TessarinTest::Source::Memory, 0, options);
   CheckSame(expected, Tokenize(input, TessarinTest::Source::File, 0, options), "Tokenize from a file");
   CheckSame(expected, Tokenize(input, TessarinTest::Source::Memory, 1 + size % 5, options), "Run from memory");
+  const unsigned long wideSteps = 16 + size % 48;
+  CheckSame(expected, Tokenize(input, TessarinTest::Source::Memory, wideSteps, options), "Run, 16 bytes at a time");
+#if defined(__SSE2__)
+  Tessarin::Html::wideScanning = false;
+  CheckSame(expected, Tokenize(input, TessarinTest::Source::Memory, wideSteps, options), "Run, a byte at a time");
+  Tessarin::Html::wideScanning = true;
+#endif
   return 0;
 }
