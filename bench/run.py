@@ -58,8 +58,8 @@ LEGEND = """\
   browser mode (the text of script, style, title, ... as a browser tokenizes it). The peers' rows repeat
   their W1 passes, which already deliver text in runs.
 - W2, tags only: (name, attributes dict) of every start tag collected. The OnError row also collects every
-  parse error with its code and position, which reads the input one code point at a time. selectolax builds
-  a tree and walks its element nodes, which include the implied html/head/body.
+  parse error with its code and position; the span row each start tag's span(). selectolax builds a tree
+  and walks its element nodes, which include the implied html/head/body.
 - W3, native floor: the C++ tokenizer with a handler that does nothing (`htmltess_core_bench`), from memory
   and from files, in browser mode from memory, and the bare UTF-8 decode of the same bytes; lxml and
   selectolax building a whole tree per page, for scale. × htmltess is relative to the core from memory.
@@ -245,6 +245,8 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
         plan.python(Row("W2", "htmltess", size, ref, "only OnStartTag overridden"), w.htmltess_w2, pages)
         error_row = Row("W2", "htmltess (OnError)", size, ref, "and OnError: codes and positions")
         plan_extension(plan, error_row, "OnError", w.htmltess_w2e, pages)
+        span_row = Row("W2", "htmltess (span)", size, ref, "and span() of every start tag")
+        plan_extension(plan, span_row, "span", w.htmltess_w2s, pages)
         plan.python(Row("W2", "html.parser", size, ref, "str input"), w.html_parser_w2, pages)
         plan.python(
             Row("W2", "html5lib", size, ref, "tokenizer only; str input"), w.html5lib_w2, pages, "html5lib"

@@ -232,6 +232,21 @@ def htmltess_w2e(pages: list[Page]) -> list:
     return handler.tags
 
 
+class StartTagSpanCollector(htmltess.HtmlHandler):
+    def __init__(self) -> None:
+        self.tags: list[tuple[str, dict, tuple[int, int]]] = []
+
+    def OnStartTag(self, name, attributes, self_closing):
+        self.tags.append((name, dict(attributes), self.span()))
+
+
+def htmltess_w2s(pages: list[Page]) -> list:
+    handler = StartTagSpanCollector()
+    for page in pages:
+        htmltess.html_parse_string(handler, page.data)
+    return handler.tags
+
+
 class StartTagHTMLParser(HTMLParser):
     def __init__(self) -> None:
         super().__init__(convert_charrefs=True)

@@ -36,6 +36,7 @@ void Tokenizer::ContinueComment(const char* held, unsigned int cp) {
 
 void Tokenizer::EmitCommentToken() {
   handler->OnComment(commentData.data, commentData.size);
+  TokenReported();
   ReleaseToken();
 }
 

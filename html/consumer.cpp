@@ -25,47 +25,51 @@ bool InputStreamError(unsigned int cp, ParseErrorCode& code) {
   return true;
 }
 
+bool IsInputStreamError(unsigned int cp) {
+  ParseErrorCode code;
+  return InputStreamError(cp, code);
+}
+
+constexpr Unicode::InputStream::fence_rule_t InputErrorFence() {
+  Unicode::InputStream::fence_rule_t rule{};
+  for (unsigned int b = 0x01; b < 0x20; ++b) rule.byte[b] = b != '\t' && b != '\n' && b != '\f' && b != '\r';
+  for (unsigned int b = 0x7F; b < 0x100; ++b) rule.byte[b] = true;
+  rule.other = IsInputStreamError;
+  return rule;
+}
+
+constexpr Unicode::InputStream::fence_rule_t kInputErrorFence = InputErrorFence();
+
 }  // namespace
+
+void InputConsumer::ReportInputErrors(Tokenizer& reporter) {
+  errorReporter = &reporter;
+  FenceBefore(kInputErrorFence);
+}
 
 unsigned int InputConsumer::ConsumeAny() {
   unsigned int cp;
   if (!PopOne(cp)) return kEof;
-  if (tracker && cp != kEof) Track(cp);
+  if (errorReporter && cp != kEof) CheckFirstRead(cp);
   return cp;
 }
 
-void InputConsumer::Track(unsigned int cp) {
-  PositionTracker& t = *tracker;
-  if (++t.read <= t.seen) return;
-  const size_t index = t.seen++;
-  if (cp == '\n' && t.previous == '\r') {
-    t.lineStarts.back() = index + 1;
-  } else if (cp == '\n' || cp == '\r') {
-    if (t.lineStarts.size() == 2 * PositionTracker::kKeptLines) {
-      t.lineStarts.erase(t.lineStarts.begin(), t.lineStarts.begin() + PositionTracker::kKeptLines);
-      t.firstKeptLine += PositionTracker::kKeptLines;
-    }
-    t.lineStarts.push_back(index + 1);
-  }
-  t.previous = cp;
+void InputConsumer::CheckFirstRead(unsigned int cp) {
+  const uint64_t end = Offset();
+  if (end <= checkedEnd) return;
+  checkedEnd = end;
   ParseErrorCode code;
   if (InputStreamError(cp, code)) errorReporter->ParseError(code);
 }
 
-size_t InputConsumer::SkipTracked(unsigned long n) {
+size_t InputConsumer::SkipChecked(unsigned long n) {
   size_t done = 0;
   unsigned int cp;
   while (done < n && PopOne(cp)) {
-    Track(cp);
+    if (cp != kEof) CheckFirstRead(cp);
     ++done;
   }
   return done;
-}
-
-source_position_t PositionTracker::PositionOf(size_t index) const {
-  const size_t kept =
-      std::max<size_t>(std::upper_bound(lineStarts.begin(), lineStarts.end(), index) - lineStarts.begin(), 1);
-  return {firstKeptLine + kept - 1, index - lineStarts[kept - 1] + 1};
 }
 
 }  // namespace Html

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <vector>
 
 #include "html/code_points.h"
 #include "html/parse_errors.h"
@@ -12,31 +11,6 @@ namespace Tessarin {
 namespace Html {
 
 class Tokenizer;
-
-// The read position of a consumer in code points, and where its lines begin,
-// for a consumer that tracks positions (see InputConsumer::TrackPositions).
-// Lines end at LF, at CR LF and at a lone CR.
-class PositionTracker {
- public:
-  // Line and column of the code point at `index`, counted from 0.
-  source_position_t PositionOf(size_t index) const;
-  // Code points read, net of those put back.
-  size_t Read() const { return read; }
-
- private:
-  friend class InputConsumer;
-
-  // Only the starts of the last lines are kept, at least kKeptLines of them:
-  // an error stands at most a few code points (those put back or peeked)
-  // before the newest, so memory stays bounded however many lines there are.
-  static constexpr size_t kKeptLines = 256;
-
-  size_t read = 0;
-  size_t seen = 0;  // code points ever read: those before it have been noted
-  unsigned int previous = 0;
-  std::vector<size_t> lineStarts{0};
-  size_t firstKeptLine = 1;  // the line that begins at lineStarts[0]
-};
 
 // The code-point stream through which the tokenizer reads: one code point at a
 // time, with push-back and block look-ahead, plus the resolution of character
@@ -57,7 +31,7 @@ class InputConsumer : public Unicode::InputStream {
       Advance(n);
       return n;
     }
-    if (tracker) return SkipTracked(n);
+    if (errorReporter) return SkipChecked(n);
     return Unicode::InputStream::Skip(n);
   }
 
@@ -82,25 +56,16 @@ class InputConsumer : public Unicode::InputStream {
     return Unicode::InputStream::Peek(cp);
   }
   // The next Consume returns cp (kEof included).
-  bool Unconsume(unsigned int cp) {
-    if (tracker && cp != kEof) --tracker->read;
-    pending.push_front(cp);
-    return true;
-  }
+  bool Unconsume(unsigned int cp) { return Unicode::InputStream::Push(&cp, 1) == 1; }
 
   // Consume for every case: pending code points, sequences, the end.
   unsigned int ConsumeAny();
 
-  // From now on counts the code points read in `positions` and reports the
-  // input-stream errors (controls, noncharacters, surrogates) to `tokenizer`,
-  // each when its code point is first read. The consumer's byte stream must
-  // have no window (see BlockOnlyStream), so that every code point is read
-  // one at a time.
-  void TrackPositions(PositionTracker& positions, Tokenizer& reporter) {
-    tracker = &positions;
-    errorReporter = &reporter;
-  }
-  const PositionTracker* Positions() const { return tracker; }
+  // From now on reports the input-stream errors (controls, noncharacters,
+  // surrogates) to `reporter`, each when its code point is first read: the
+  // ASCII window ends before each such code point, which is then read one at
+  // a time, by ConsumeAny or Skip.
+  void ReportInputErrors(Tokenizer& reporter);
 
   // Resolves the reference after an already consumed "&". Writes one or two
   // code points to out and returns their number; 0 when there is none, with
@@ -120,12 +85,13 @@ class InputConsumer : public Unicode::InputStream {
   // Whether the letters and digits ahead, `length` of them, are followed by ";".
   bool AlphanumericRunEndsWithSemicolon(size_t& length);
 
-  // Counts a code point read while tracking positions.
-  void Track(unsigned int cp);
-  size_t SkipTracked(unsigned long n);
+  // Reports the input-stream error of a code point just read, unless it was
+  // read before.
+  void CheckFirstRead(unsigned int cp);
+  size_t SkipChecked(unsigned long n);
 
-  PositionTracker* tracker = nullptr;
   Tokenizer* errorReporter = nullptr;
+  uint64_t checkedEnd = 0;  // the code points before it have been checked
 
   struct num_ref_t {
     unsigned char number;

@@ -64,6 +64,7 @@ void Tokenizer::EmitDoctypeToken() {
   bool noSystemId = doctypeFlags & kSystemIdMissing;
   handler->OnDoctype(FieldData(doctypeName, noName), FieldSize(doctypeName, noName), FieldData(publicId, noPublicId),
                      FieldSize(publicId, noPublicId), FieldData(systemId, noSystemId), FieldSize(systemId, noSystemId));
+  TokenReported();
   ReleaseToken();
 }
 

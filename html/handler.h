@@ -47,9 +47,9 @@ class Handler {
   virtual void OnComment(const unsigned int* text, unsigned long length) = 0;
   virtual void OnChar(unsigned int codePoint) = 0;
   virtual void OnEof() = 0;
-  // A parse error with its code and position; by default reported by
+  // A parse error with its code and place; by default reported by
   // OnParseError, without either.
-  virtual void OnCodedParseError(ParseErrorCode, source_position_t) { OnParseError(); }
+  virtual void OnCodedParseError(ParseErrorCode, error_place_t) { OnParseError(); }
   // A run of consecutive characters, reported together by the tokenizer's
   // fast path; by default each is reported by OnChar, in order. A handler may
   // take the run at once instead.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 namespace Tessarin {
 namespace Html {
 
@@ -68,11 +70,11 @@ constexpr unsigned kParseErrorCodeCount =
 // The code's name as the WHATWG tokenizer spells it, e.g. "eof-in-tag".
 const char* ParseErrorName(ParseErrorCode code);
 
-// Where an error stands: line and column of a code point, both from 1; 0 and 0
-// when positions are not tracked.
-struct source_position_t {
-  unsigned long line;
-  unsigned long column;
+// Where an error stands: the code point `after` code points past the one that
+// begins at byte `offset` of the input.
+struct error_place_t {
+  uint64_t offset;
+  unsigned long after;
 };
 
 }  // namespace Html

@@ -149,12 +149,15 @@ void Tokenizer::EmitTagToken() {
     if (attributes.size) ParseError(ParseErrorCode::EndTagWithAttributes);
     if (selfClosing) ParseError(ParseErrorCode::EndTagWithTrailingSolidus);
     handler->OnEndTag(tagName.data, tagName.size);
+    TokenReported();
   } else if (selfClosing) {
     acknowledged = false;
     handler->OnStartTag(tagName.data, tagName.size, attributes, attributes.size, true);
+    TokenReported();
     if (!acknowledged) ParseError(ParseErrorCode::NonVoidHtmlElementStartTagWithTrailingSolidus);
   } else {
     handler->OnStartTag(tagName.data, tagName.size, attributes, attributes.size, false);
+    TokenReported();
   }
   ReleaseToken();
 }

@@ -138,14 +138,15 @@ bool Tokenizer::RunSteps(unsigned long steps) {
   return true;
 }
 
-source_position_t Tokenizer::ErrorPosition(ParseErrorCode code, size_t ahead) const {
-  const PositionTracker* positions = consumer.Positions();
-  if (!positions) return {0, 0};
-  const size_t read = positions->Read() + ahead;
-  return positions->PositionOf(PlacedAfter(code) || read == 0 ? read : read - 1);
+error_place_t Tokenizer::ErrorPlace(ParseErrorCode code, size_t ahead) const {
+  const uint64_t read = consumer.Offset();
+  return {PlacedAfter(code) ? read : read - consumer.LastLength(), ahead};
 }
 
+// The end of file has no source: its span is empty, at the end of the input,
+// and an unfinished tag that the end of input drops belongs to no token.
 void Tokenizer::EmitEofToken() {
+  TokenReported();
   handler->OnEof();
   eofEmitted = true;
 }

@@ -51,9 +51,23 @@ class Tokenizer {
   bool OutOfMemory() const { return outOfMemory; }
   // Reports a parse error, with its position when the consumer tracks
   // positions; `ahead` code points not yet read belong before it.
-  void ParseError(ParseErrorCode code, size_t ahead = 0) {
-    handler->OnCodedParseError(code, ErrorPosition(code, ahead));
-  }
+  void ParseError(ParseErrorCode code, size_t ahead = 0) { handler->OnCodedParseError(code, ErrorPlace(code, ahead)); }
+
+  // The source of the token being reported, as byte offsets into the input:
+  // from the end of the previous token, so that the tokens tile the input
+  // (what reports no token, such as "</>" or the brackets of a CDATA
+  // section, belongs to the next one), to the end of this one. Characters
+  // reported together (the two of a reference, or "</" and a name in text)
+  // have the span of them all in the first and an empty one in the others.
+  // During a parse error, the source read since the previous token.
+  struct span_t {
+    uint64_t start;
+    uint64_t end;
+  };
+  span_t CurrentSpan() const { return {tokenStart, blockEnd ? blockEnd : consumer.Offset()}; }
+  // During OnText, where its first character begins: from there on, each
+  // character of the block is one code point of the input.
+  uint64_t TextStart() const { return textStart; }
 
   // Content models. By default every document is tokenized from the data
   // state and "<![CDATA[" opens a bogus comment; the switches a tree builder
@@ -97,11 +111,10 @@ class Tokenizer {
   // consumer's ASCII window that are not among `stops`, with the same results
   // as consuming them one at a time, and returns how many it consumed. They
   // are stored at `out`, lowered if Lower, up to `end`; where out reaches end,
-  // makeRoom is called before the next one is stored, and it moves out and end
-  // or returns false to end the run. The run also ends at the end of the window
-  // and before a sequence that the window does not hold whole; whatever it
-  // stops at stays unread. The window is advanced once, when the run ends:
-  // makeRoom must not read input.
+  // makeRoom is called before the next one is stored, with the number of bytes
+  // the run has read, and it moves out and end or returns false to end the run. The run also ends at the end of the
+  // window and before a sequence that the window does not hold whole; whatever it stops at stays unread. The window is
+  // advanced once, when the run ends: makeRoom must not read input.
   //
   // With SSE2, 16 bytes are tested at once and stored widened as they are
   // tested, wherever the window, the budget and the room hold 16 more.
@@ -312,11 +325,15 @@ class Tokenizer {
 
   // Where the standard places an error of `code`: at the code point in hand,
   // or just after it (an error found at the end of input, or once a reference
-  // has been read); 0 and 0 when positions are not tracked.
-  source_position_t ErrorPosition(ParseErrorCode code, size_t ahead) const;
+  // has been read).
+  error_place_t ErrorPlace(ParseErrorCode code, size_t ahead) const;
 
-  // Emitters.
-  void EmitCharToken(unsigned int cp) { handler->OnChar(cp); }
+  // Emitters. Each marks where the next token begins once it has reported its own.
+  void EmitCharToken(unsigned int cp) {
+    handler->OnChar(cp);
+    TokenReported();
+  }
+  void TokenReported() { tokenStart = consumer.Offset(); }
   void EmitEofToken();
   void EmitTagToken();
   // Browser mode: what the tree builder does with the tag about to be emitted.
@@ -413,6 +430,10 @@ class Tokenizer {
   bool outOfMemory = false;
   bool interrupted = false;
 
+  uint64_t tokenStart = 0;  // where the token under construction begins
+  uint64_t blockEnd = 0;    // where a block of text reported within a run ends, during its callback
+  uint64_t textStart = 0;   // where the characters of the block being reported begin
+
   // Bits of doctypeFlags: the fields a DOCTYPE token does not have.
   static constexpr unsigned char kNameMissing = 1;
   static constexpr unsigned char kPublicIdMissing = 2;
@@ -435,7 +456,7 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
   const unsigned char* p = start;
   unsigned long taken = 0;
   while (taken < budget && p < limit) {
-    if (out == end && !makeRoom()) break;
+    if (out == end && !makeRoom(p - start)) break;
     // ASCII is a byte a code point, so a bound in bytes bounds the count.
     const unsigned char* const from = p;
     const unsigned char* const bound =
@@ -466,12 +487,21 @@ inline unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned l
   unsigned int block[kBlock];
   unsigned int* out = block;
   unsigned int* end = block + kBlock;
-  unsigned long taken = ConsumeRun<false>(stops, budget, out, end, [&] {
+  // The window moves when the run ends: until then the blocks are placed from the run's start.
+  const uint64_t runStart = consumer.Offset();
+  textStart = runStart;
+  unsigned long taken = ConsumeRun<false>(stops, budget, out, end, [&](size_t read) {
+    blockEnd = runStart + read;
     handler->OnText(block, kBlock);
+    tokenStart = textStart = blockEnd;
+    blockEnd = 0;
     out = block;
     return !interrupted;
   });
-  if (out != block) handler->OnText(block, out - block);
+  if (out != block) {
+    handler->OnText(block, out - block);
+    TokenReported();
+  }
   return taken;
 }
 
@@ -480,7 +510,7 @@ template <bool Lower, typename Buffer>
 inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
   unsigned int* out = buffer.data + buffer.size;
   unsigned int* end = out + buffer.Room();
-  unsigned long taken = ConsumeRun<Lower>(stops, budget, out, end, [&] {
+  unsigned long taken = ConsumeRun<Lower>(stops, budget, out, end, [&](size_t) {
     buffer.size = out - buffer.data;
     if (!buffer.Grow()) {
       outOfMemory = true;

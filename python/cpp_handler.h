@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include "html/handler.h"
+#include "stream/source_positions.h"
 
 namespace Tessarin {
 namespace Bridge {
@@ -17,8 +18,8 @@ namespace Bridge {
 // fails sets a Python exception and interrupts the tokenizer.
 class CppHandler : public Html::Handler {
  public:
-  // Whether parse errors are wanted with their codes and positions
-  // (OnCodedParseError); positions are tracked only then.
+  // Whether parse errors are wanted with their codes and places
+  // (OnCodedParseError), which positions() turns into lines and columns.
   virtual bool WantsErrorPositions() const = 0;
   // Called before the first token of a parse.
   virtual void BeginParse() = 0;
@@ -26,6 +27,12 @@ class CppHandler : public Html::Handler {
   virtual bool Failed() const = 0;
   // Called when a parse ends, completed or not.
   virtual void EndParse() = 0;
+
+  // Where the places in the input of the parse under way are found.
+  void SetPositions(SourcePositions* finder) { positions = finder; }
+
+ protected:
+  SourcePositions* positions = nullptr;
 };
 
 // The HtmlHandler type, readied by the module's initialisation.

@@ -22,20 +22,21 @@
 #include "python/cpp_handler.h"
 #include "stream/file_stream.h"
 #include "stream/memory_stream.h"
+#include "stream/source_positions.h"
 #include "stream/unicode_stream.h"
 
-using Tessarin::BlockOnlyStream;
 using Tessarin::FileInputStream;
 using Tessarin::MemoryInputStream;
 using Tessarin::RawInputStream;
+using Tessarin::source_point_t;
+using Tessarin::SourcePositions;
 using Tessarin::Bridge::CppHandler;
 using Tessarin::Bridge::HandlerType;
 using Tessarin::Html::attr_list_t;
+using Tessarin::Html::error_place_t;
 using Tessarin::Html::Handler;
 using Tessarin::Html::InputConsumer;
 using Tessarin::Html::ParseErrorCode;
-using Tessarin::Html::PositionTracker;
-using Tessarin::Html::source_position_t;
 using Tessarin::Html::TextState;
 using Tessarin::Html::Tokenizer;
 
@@ -291,14 +292,32 @@ class PythonHtmlHandler final : public Handler {
   // The tokenizer of the parse under way when the calling thread is running
   // it, null otherwise.
   Tokenizer* RunningHere() const { return runningThread.load() == PyThread_get_thread_ident() ? running : nullptr; }
-  // Marks the calling thread as running `t` until it calls SetRunning(nullptr);
-  // the names of its tokens come from that thread's NameCache.
-  void SetRunning(Tokenizer* t) {
+  // Marks the calling thread as running `t` (or no longer, with nulls), whose
+  // places in the input are found by `finder`; spans count code points
+  // instead of bytes if asked. The names of its tokens come from that
+  // thread's NameCache.
+  void SetRunning(Tokenizer* t, SourcePositions* finder, bool codePoints) {
     running = t;
     runningThread.store(t ? PyThread_get_thread_ident() : 0);
     names = t ? ThreadNameCache() : nullptr;
+    positions = finder;
+    codePointOffsets = codePoints;
+    if (cppHandler) cppHandler->SetPositions(finder);
   }
   bool InOnStartTag() const { return inOnStartTag; }
+  bool InCallback() const { return inCallback; }
+
+  // The span of the token being delivered: offsets in bytes, or in code points
+  // for a str, and the line and column of its start.
+  void Span(uint64_t& start, uint64_t& end) {
+    const span_t span = CurrentSpan();
+    start = Offset(span.start);
+    end = Offset(span.end);
+  }
+  source_point_t Position() {
+    const place_t start = CurrentSpan().start;
+    return positions->Find(start.offset, start.after);
+  }
 
   // Prepares a parse: clears the failure, picks per-character or text-run
   // delivery and whether errors go to OnError. False with an exception set if
@@ -341,12 +360,20 @@ class PythonHtmlHandler final : public Handler {
     Deliver(kOnParseError, 0, [](PyObject**) { return true; });
   }
 
-  void OnCodedParseError(ParseErrorCode code, source_position_t where) override {
+  void OnCodedParseError(ParseErrorCode code, error_place_t where) override {
     if (!errorMode) return OnParseError();
     Deliver(kOnError, 3, [&](PyObject** args) {
+      source_point_t point;
+      try {
+        point = positions->Find(where.offset, where.after);
+      } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+      }
       args[0] = errorCodeNames[static_cast<unsigned>(code)];
       Py_INCREF(args[0]);
-      return (args[1] = PyLong_FromUnsignedLong(where.line)) && (args[2] = PyLong_FromUnsignedLong(where.column));
+      return (args[1] = PyLong_FromUnsignedLongLong(point.line)) &&
+             (args[2] = PyLong_FromUnsignedLongLong(point.Column()));
     });
   }
 
@@ -392,9 +419,7 @@ class PythonHtmlHandler final : public Handler {
       AppendText(&codePoint, 1);
       return;
     }
-    Deliver(kOnChar, 1, [&](PyObject** args) {
-      return (args[0] = PyUnicode_FromOrdinal(static_cast<int>(ToRepresentable(codePoint)))) != nullptr;
-    });
+    DeliverChar(codePoint);
   }
 
   void OnEof() override {
@@ -409,10 +434,60 @@ class PythonHtmlHandler final : public Handler {
       return;
     }
     // Once OnChar is known to be the default, the rest of the block is skipped.
-    for (unsigned long i = 0; i < length && !failed && !defaults.KnownDefault(kOnChar); ++i) OnChar(block[i]);
+    const Tokenizer::span_t emitted = tokenizer->CurrentSpan();
+    const uint64_t first = tokenizer->TextStart();
+    for (unsigned long i = 0; i < length && !failed && !defaults.KnownDefault(kOnChar); ++i) {
+      GiveSpan(PlaceInBlock(emitted, first, length, i), PlaceInBlock(emitted, first, length, i + 1));
+      DeliverChar(block[i]);
+    }
+    spanGiven = false;
   }
 
  private:
+  // A place in the input that may still have to be counted: `after` code
+  // points past byte `offset`.
+  struct place_t {
+    uint64_t offset;
+    uint64_t after;
+  };
+  struct span_t {
+    place_t start;
+    place_t end;
+  };
+
+  // Where the character at `index` of a block of `length` begins (the end of
+  // the block at `length`): the first takes the block's span from its start,
+  // the last to its end, the others are one code point each.
+  static place_t PlaceInBlock(const Tokenizer::span_t& block, uint64_t first, unsigned long length,
+                              unsigned long index) {
+    if (index == 0) return {block.start, 0};
+    if (index == length) return {block.end, 0};
+    return {first, index};
+  }
+
+  void GiveSpan(place_t start, place_t end) {
+    given = {start, end};
+    spanGiven = true;
+  }
+
+  span_t CurrentSpan() const {
+    if (spanGiven) return given;
+    const Tokenizer::span_t span = tokenizer->CurrentSpan();
+    return {{span.start, 0}, {span.end, 0}};
+  }
+
+  // A place as an offset: in bytes, or in code points for a str.
+  uint64_t Offset(place_t place) {
+    if (!codePointOffsets && !place.after) return place.offset;
+    const source_point_t point = positions->Find(place.offset, place.after);
+    return codePointOffsets ? point.index : point.offset;
+  }
+
+  void DeliverChar(unsigned int codePoint) {
+    Deliver(kOnChar, 1, [&](PyObject** args) {
+      return (args[0] = PyUnicode_FromOrdinal(static_cast<int>(ToRepresentable(codePoint)))) != nullptr;
+    });
+  }
   // Longest piece of text delivered by one OnText call.
   static constexpr size_t kTextChunk = 65536;
 
@@ -454,9 +529,11 @@ class PythonHtmlHandler final : public Handler {
   // The one place a callback is called: the method `bound` if a lookup just
   // found it, otherwise `method` looked up by name. args[0] is the handler.
   void Invoke(MethodName method, PyObject* bound, PyObject** args, size_t count) {
+    inCallback = true;
     PyObject* result = bound ? PyObject_Vectorcall(bound, args + 1, count | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr)
                              : PyObject_VectorcallMethod(methodNames[method], args,
                                                          (count + 1) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    inCallback = false;
     if (result)
       Py_DECREF(result);
     else
@@ -464,18 +541,26 @@ class PythonHtmlHandler final : public Handler {
     PythonMayHaveRun();
   }
 
-  // Collects characters for OnText, delivering each full chunk. They are
-  // copied in blocks, then made representable in place.
+  // Collects characters for OnText, delivering each full chunk, and where
+  // the collected run begins and ends in the input. They are copied in
+  // blocks, then made representable in place.
   void AppendText(const unsigned int* codePoints, unsigned long length) {
-    while (length && !failed) {
-      const size_t piece = std::min<size_t>(length, kTextChunk - text.size());
+    const Tokenizer::span_t emitted = tokenizer->CurrentSpan();
+    const uint64_t first = tokenizer->TextStart();
+    if (text.empty()) runStart = {emitted.start, 0};
+    unsigned long done = 0;
+    while (done < length && !failed) {
+      const size_t piece = std::min<size_t>(length - done, kTextChunk - text.size());
       const size_t from = text.size();
-      text.insert(text.end(), codePoints, codePoints + piece);
+      text.insert(text.end(), codePoints + done, codePoints + done + piece);
       std::transform(text.begin() + from, text.end(), text.begin() + from, ToRepresentable);
-      codePoints += piece;
-      length -= piece;
-      if (text.size() == kTextChunk) FlushText();
+      done += piece;
+      if (text.size() < kTextChunk) continue;
+      runEnd = PlaceInBlock(emitted, first, length, done);
+      FlushText();
+      runStart = runEnd;
     }
+    runEnd = {emitted.end, 0};
   }
 
   // Delivers the characters collected for OnText, if any.
@@ -483,10 +568,12 @@ class PythonHtmlHandler final : public Handler {
     if (text.empty() || failed) return;
     PyObject* args[2] = {Self(), CodePointsToStr(text.data(), text.size())};
     text.clear();
+    GiveSpan(runStart, runEnd);
     if (args[1])
       Invoke(kOnText, nullptr, args, 1);
     else
       Fail();
+    spanGiven = false;
     Py_XDECREF(args[1]);
   }
 
@@ -517,6 +604,14 @@ class PythonHtmlHandler final : public Handler {
 
   tessarin_HtmlHandler* object = nullptr;
   Tokenizer* running = nullptr;
+  SourcePositions* positions = nullptr;
+  bool codePointOffsets = false;
+  bool inCallback = false;
+  // The span of a callback whose characters are not the token the tokenizer
+  // is reporting (a collected run, a character of a block), while it runs.
+  bool spanGiven = false;
+  span_t given{};
+  place_t runStart{}, runEnd{};  // of the characters collected for OnText
   bool inOnStartTag = false;
   bool failed = false;
   std::atomic<bool> busy{false};
@@ -588,6 +683,7 @@ struct parse_options_t {
   bool hasInitialState = false;
   TextState initialState = TextState::Data;
   PyObject* lastStartTag = Py_None;  // a str or None, borrowed from the arguments
+  bool codePointOffsets = false;     // spans count code points: the input is a str that is not ASCII
 };
 
 template <typename Value>
@@ -669,10 +765,11 @@ void ApplyOptions(Tokenizer& tokenizer, const parse_options_t& options) {
 // Marks the handler as running a tokenizer for as long as it lives.
 class RunningTokenizer {
  public:
-  RunningTokenizer(PythonHtmlHandler& handler, Tokenizer& tokenizer) : handler(handler) {
-    handler.SetRunning(&tokenizer);
+  RunningTokenizer(PythonHtmlHandler& handler, Tokenizer& tokenizer, SourcePositions& positions, bool codePoints)
+      : handler(handler) {
+    handler.SetRunning(&tokenizer, &positions, codePoints);
   }
-  ~RunningTokenizer() { handler.SetRunning(nullptr); }
+  ~RunningTokenizer() { handler.SetRunning(nullptr, nullptr, false); }
   RunningTokenizer(const RunningTokenizer&) = delete;
   RunningTokenizer& operator=(const RunningTokenizer&) = delete;
 
@@ -683,18 +780,18 @@ class RunningTokenizer {
 // Builds the pipeline over a byte stream, runs the tokenizer to the end of
 // input and tears the pipeline down in reverse order. False with a Python
 // exception set when a callback raised, a signal handler raised, or memory ran
-// out. No C++ exception leaves it. Positions are tracked when errors go to
-// OnError: the bytes are then read through a BlockOnlyStream.
-bool Tokenize(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options, bool trackPositions) {
+// out. No C++ exception leaves it. When errors go to OnError, the input-stream
+// errors are reported too.
+bool Tokenize(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options, bool inputErrors) {
   try {
-    PositionTracker positions;
+    SourcePositions positions(bytes);
     Tessarin::Unicode::InputStream codePoints(bytes);
     InputConsumer consumer(codePoints);
     Tokenizer tokenizer(consumer);
     tokenizer.SetHandler(handler.Target());
-    if (trackPositions) consumer.TrackPositions(positions, tokenizer);
+    if (inputErrors) consumer.ReportInputErrors(tokenizer);
     ApplyOptions(tokenizer, options);
-    RunningTokenizer running(handler, tokenizer);
+    RunningTokenizer running(handler, tokenizer, positions, options.codePointOffsets);
     Turns turns;
     while (tokenizer.Run(Turns::kCheckInterval) && !handler.Failed()) {
       if (!turns.Give()) return false;
@@ -714,9 +811,7 @@ bool Tokenize(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_opt
 
 bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options) {
   if (!handler.BeginParse()) return false;
-  if (!handler.ErrorMode()) return Tokenize(bytes, handler, options, false);
-  BlockOnlyStream blocks(bytes);
-  return Tokenize(blocks, handler, options, true);
+  return Tokenize(bytes, handler, options, handler.ErrorMode());
 }
 
 // The lowest address of the calling thread's stack, found once per thread; 0
@@ -809,6 +904,7 @@ PyObject* html_parse_string(PyObject*, PyObject* args, PyObject* kwargs) {
       return RunParse(*handler, bytes, options);
     }
     // Lone surrogates are kept, so the handler receives exactly the str's code points.
+    options.codePointOffsets = true;
     PyObject* encoded = PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass");
     if (!encoded) return nullptr;
     MemoryInputStream bytes(PyBytes_AS_STRING(encoded), static_cast<unsigned long>(PyBytes_GET_SIZE(encoded)));
@@ -911,6 +1007,41 @@ PyObject* HtmlHandler_allow_cdata(PyObject* self, PyObject* allow) {
   Py_RETURN_NONE;
 }
 
+// The handler's native side while one of its callbacks runs; null with
+// RuntimeError set otherwise.
+PythonHtmlHandler* InCallback(PyObject* self, const char* method) {
+  PythonHtmlHandler* handler = reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler;
+  if (handler->RunningHere() && handler->InCallback()) return handler;
+  PyErr_Format(PyExc_RuntimeError, "%s() may only be called from a callback during a parse", method);
+  return nullptr;
+}
+
+// Counting positions keeps checkpoints, which may fail to grow.
+PyObject* HtmlHandler_span(PyObject* self, PyObject*) {
+  PythonHtmlHandler* handler = InCallback(self, "span");
+  if (!handler) return nullptr;
+  uint64_t start, end;
+  try {
+    handler->Span(start, end);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  return Py_BuildValue("(KK)", static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
+}
+
+PyObject* HtmlHandler_position(PyObject* self, PyObject*) {
+  PythonHtmlHandler* handler = InCallback(self, "position");
+  if (!handler) return nullptr;
+  source_point_t start;
+  try {
+    start = handler->Position();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  return Py_BuildValue("(KK)", static_cast<unsigned long long>(start.line),
+                       static_cast<unsigned long long>(start.Column()));
+}
+
 // Pickling keeps the instance's __dict__ (None when it has none or it is
 // empty); the parse state belongs to the native handler and is never pickled.
 PyObject* HtmlHandler_getstate(PyObject* self, PyObject*) {
@@ -963,6 +1094,13 @@ PyMethodDef tessarin_HtmlHandler_methods[] = {
     {"allow_cdata", HtmlHandler_allow_cdata, METH_O,
      "allow_cdata($self, allow, /)\n--\n\n"
      "From any callback: whether \"<![CDATA[\" opens a CDATA section (in foreign content) from now on."},
+    {"span", HtmlHandler_span, METH_NOARGS,
+     "span($self, /)\n--\n\n"
+     "From a callback: (start, end) of the current token's source, as byte offsets for bytes and files\n"
+     "and as indexes into the str for a str, so that text[start:end] is the token's source."},
+    {"position", HtmlHandler_position, METH_NOARGS,
+     "position($self, /)\n--\n\n"
+     "From a callback: (line, column) of the start of the current token's source, both from 1."},
     {"__getstate__", HtmlHandler_getstate, METH_NOARGS,
      "__getstate__($self, /)\n--\n\nThe instance's __dict__ for pickling, or None; the parse state is not kept."},
     {nullptr, nullptr, 0, nullptr}};

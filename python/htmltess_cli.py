@@ -1,6 +1,7 @@
 """Command-line front end of htmltess: prints the tokens of HTML documents.
 
     htmltess FILE...            one JSON array per token and line (JSON Lines)
+    htmltess --positions FILE   each line ending with the token's span in bytes
     htmltess --stats FILE...    counts per token kind, bytes and throughput
 
 The text of script, style, title, textarea, ... is tokenized as a browser does
@@ -15,12 +16,21 @@ from __future__ import annotations
 import argparse
 import errno
 import functools
+import json
 import os
 import sys
 import time
-from typing import BinaryIO
+from typing import BinaryIO, Callable
 
 import htmltess
+
+# Output lines are collected and written in blocks of this many.
+_BLOCK = 4096
+
+_encode = json.JSONEncoder(ensure_ascii=False).encode
+_RUN_END = '"]\n'
+# A str as a JSON string literal, quotes included; its escapes are per character.
+_quote: Callable[[str], str] = json.encoder.encode_basestring
 
 
 class OutputError(Exception):
@@ -47,8 +57,146 @@ class _Output:
 
 def json_lines_writer(out: BinaryIO, errors: bool = False) -> htmltess.HtmlHandler:
     """A handler that writes each token to out as one JSON array per line, the characters between two
-    other tokens as one line; with errors, parse errors with their codes, lines and columns."""
+    other tokens as one line; with errors, parse errors with their codes, lines and columns. Written in
+    C++; the Python writers below add the spans of --positions."""
     return htmltess._JsonLinesWriter(_Output(out), errors=errors)
+
+
+class JsonLinesWriter(htmltess.HtmlHandler):
+    """Writes each token as one JSON array per line; the pieces of a text run form one line.
+
+    Each callback closes an open text run and adds its line; the frequent ones
+    do it inline, since this is the command's hot path.
+    """
+
+    def __init__(self, out: BinaryIO) -> None:
+        self.out = out
+        self.parts: list[str] = []
+        self.in_run = False
+        self.lines: dict[object, str] = {}  # recurring lines (end tags, bare start tags), made once
+
+    def OnParseError(self) -> None:
+        parts = self.parts
+        if self.in_run:
+            parts.append(_RUN_END)
+            self.in_run = False
+        parts.append('["ParseError"]\n')
+        if len(parts) > _BLOCK:
+            self.flush()
+
+    def OnDoctype(self, name: str | None, public_id: str | None, system_id: str | None) -> None:
+        self.add(_encode(["DOCTYPE", name, public_id, system_id]) + "\n")
+
+    def OnStartTag(self, name: str, attributes: dict[str, str], self_closing: bool) -> None:
+        parts = self.parts
+        if self.in_run:
+            parts.append(_RUN_END)
+            self.in_run = False
+        if attributes:
+            pairs = ", ".join([_quote(key) + ": " + _quote(value) for key, value in attributes.items()])
+            parts.append(
+                f'["StartTag", {_quote(name)}, {{{pairs}}}, {"true" if self_closing else "false"}]\n'
+            )
+        else:
+            key = (name, self_closing)
+            parts.append(self.lines.get(key) or self.line_of(key))
+        if len(parts) > _BLOCK:
+            self.flush()
+
+    def OnEndTag(self, name: str) -> None:
+        parts = self.parts
+        if self.in_run:
+            parts.append(_RUN_END)
+            self.in_run = False
+        parts.append(self.lines.get(name) or self.line_of(name))
+        if len(parts) > _BLOCK:
+            self.flush()
+
+    def OnComment(self, text: str) -> None:
+        self.add(_encode(["Comment", text]) + "\n")
+
+    def OnText(self, text: str) -> None:
+        if self.in_run:
+            self.parts.append(_quote(text)[1:-1])
+        else:
+            self.parts.append('["Character", ' + _quote(text)[:-1])
+            self.in_run = True
+        if len(self.parts) > _BLOCK:
+            self.flush()
+
+    def OnEof(self) -> None:
+        self.add("")
+        self.flush()
+
+    def line_of(self, key: str | tuple[str, bool]) -> str:
+        token = ["EndTag", key] if isinstance(key, str) else ["StartTag", key[0], {}, key[1]]
+        line = self.lines[key] = _encode(token) + "\n"
+        return line
+
+    def add(self, line: str) -> None:
+        if self.in_run:
+            self.parts.append(_RUN_END)
+            self.in_run = False
+        self.parts.append(line)
+        if len(self.parts) > _BLOCK:
+            self.flush()
+
+    def flush(self) -> None:
+        # Lone surrogates, which UTF-8 cannot carry, become \\u escapes.
+        data = "".join(self.parts).encode("utf-8", "backslashreplace")
+        self.parts.clear()
+        write(self.out, data)
+
+
+class ErrorJsonLinesWriter(JsonLinesWriter):
+    """JsonLinesWriter that writes each parse error with its code, line and column."""
+
+    def OnError(self, code: str, line: int, column: int) -> None:
+        self.add(_encode(["ParseError", code, line, column]) + "\n")
+
+
+class PositionJsonLinesWriter(JsonLinesWriter):
+    """JsonLinesWriter that ends each token's line with its span: [start, end], byte offsets into the document.
+
+    A text run's span runs from the start of its first piece to the end of its last.
+    """
+
+    def __init__(self, out: BinaryIO) -> None:
+        super().__init__(out)
+        self.run_span = (0, 0)
+
+    def token(self, token: list) -> None:
+        self.add(_encode([*token, list(self.span())]) + "\n")
+
+    def OnParseError(self) -> None:
+        self.add('["ParseError"]\n')
+
+    def OnDoctype(self, name: str | None, public_id: str | None, system_id: str | None) -> None:
+        self.token(["DOCTYPE", name, public_id, system_id])
+
+    def OnStartTag(self, name: str, attributes: dict[str, str], self_closing: bool) -> None:
+        self.token(["StartTag", name, attributes, self_closing])
+
+    def OnEndTag(self, name: str) -> None:
+        self.token(["EndTag", name])
+
+    def OnComment(self, text: str) -> None:
+        self.token(["Comment", text])
+
+    def OnText(self, text: str) -> None:
+        start, end = self.span()
+        self.run_span = (self.run_span[0] if self.in_run else start, end)
+        super().OnText(text)
+
+    def add(self, line: str) -> None:
+        if self.in_run:
+            self.parts.append(f'", [{self.run_span[0]}, {self.run_span[1]}]]\n')
+            self.in_run = False
+        super().add(line)
+
+
+class PositionErrorJsonLinesWriter(PositionJsonLinesWriter, ErrorJsonLinesWriter):
+    """Both: spans on token lines, codes and positions on parse error lines."""
 
 
 TOKEN_KINDS = ("DOCTYPE", "StartTag", "EndTag", "Comment", "Character", "ParseError")
@@ -109,12 +257,19 @@ def parse(handler: htmltess.HtmlHandler, path: str, options: dict[str, object]) 
     return len(data)
 
 
-def print_tokens(paths: list[str], options: dict[str, object], out: BinaryIO, errors: bool = False) -> int:
-    writer, status = json_lines_writer(out, errors), 0
+def print_tokens(
+    paths: list[str],
+    options: dict[str, object],
+    out: BinaryIO,
+    writer_type: Callable[[BinaryIO], htmltess.HtmlHandler] = json_lines_writer,
+) -> int:
+    status = 0
     for path in paths:
+        writer = writer_type(out)
         try:
-            parse(writer, path, options)  # each document's output is written by its end
+            parse(writer, path, options)
         except OSError as error:
+            writer.OnEof()  # what was read before the error
             status = _report(path, error)
     return status
 
@@ -164,6 +319,9 @@ def build_parser() -> argparse.ArgumentParser:
         "--errors", action="store_true", help='print parse errors as ["ParseError", code, line, column]'
     )
     parser.add_argument(
+        "--positions", action="store_true", help="end each token's line with its span: [start, end] in bytes"
+    )
+    parser.add_argument(
         "--content-model",
         choices=("none", "browser"),
         default="browser",
@@ -183,7 +341,12 @@ def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     if sys.stdout is None:  # started with standard output closed: nothing can be written
         return 0
-    run = print_stats if args.stats else functools.partial(print_tokens, errors=args.errors)
+    writer_type: Callable[[BinaryIO], htmltess.HtmlHandler] = functools.partial(
+        json_lines_writer, errors=args.errors
+    )
+    if args.positions:
+        writer_type = [PositionJsonLinesWriter, PositionErrorJsonLinesWriter][args.errors]
+    run = print_stats if args.stats else functools.partial(print_tokens, writer_type=writer_type)
     try:
         return run(args.files, parse_options(args), sys.stdout.buffer)
     except OutputError as error:

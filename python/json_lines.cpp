@@ -3,6 +3,7 @@
 // file object: the output of the htmltess command.
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -19,8 +20,8 @@ namespace {
 
 using Html::attr_list_t;
 using Html::attr_t;
+using Html::error_place_t;
 using Html::ParseErrorCode;
-using Html::source_position_t;
 
 constexpr unsigned int kMaxUnicode = 0x10FFFF;
 constexpr unsigned int kReplacementCharacter = 0xFFFD;
@@ -153,15 +154,22 @@ class JsonLinesHandler final : public CppHandler {
     EndToken();
   }
 
-  void OnCodedParseError(ParseErrorCode code, source_position_t where) override {
+  void OnCodedParseError(ParseErrorCode code, error_place_t where) override {
     if (!errorCodes) return OnParseError();
+    source_point_t point;
+    try {
+      point = positions->Find(where.offset, where.after);
+    } catch (const std::bad_alloc&) {
+      PyErr_NoMemory();
+      return Fail();
+    }
     BeginToken("[\"ParseError\", \"");
     const char* name = Html::ParseErrorName(code);
     Put(name, std::strlen(name));
     Put("\", ");
-    PutNumber(where.line);
+    PutNumber(point.line);
     Put(", ");
-    PutNumber(where.column);
+    PutNumber(point.Column());
     EndToken();
   }
 
@@ -238,7 +246,7 @@ class JsonLinesHandler final : public CppHandler {
     Put(ascii, N - 1);
   }
 
-  void PutNumber(unsigned long value) {
+  void PutNumber(uint64_t value) {
     constexpr size_t kDigits = 20;
     char* begin = Reserve(kDigits);
     Commit(std::to_chars(begin, begin + kDigits, value).ptr);
@@ -326,10 +334,14 @@ class JsonLinesHandler final : public CppHandler {
     PyObject* bytes = PyBytes_FromStringAndSize(buffer.data(), static_cast<Py_ssize_t>(size));
     PyObject* result = bytes ? PyObject_CallMethod(out, "write", "O", bytes) : nullptr;
     Py_XDECREF(bytes);
-    if (result) {
+    if (result)
       Py_DECREF(result);
-      return;
-    }
+    else
+      Fail();
+  }
+
+  // Ends the parse after this callback; its Python exception is set.
+  void Fail() {
     failed = true;
     tokenizer->Interrupt();
   }

@@ -30,6 +30,7 @@ size_t Read(FILE* file, unsigned char* out, size_t n) {
 FileInputStream::FileInputStream(char const* path) {
   window.position = &bufferPos;
   window.limit = &bufferFill;
+  window.origin = &bufferStart;
   // Opened without blocking, so that a FIFO without a writer is refused below
   // instead of waiting for one; a regular file then reads as usual.
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -71,7 +72,7 @@ bool FileInputStream::Refill() {
   size_t unread = bufferFill - bufferPos;
   if (bufferPos) {
     std::memmove(buffer, buffer + bufferPos, unread);
-    bufferStart += static_cast<int64_t>(bufferPos);
+    bufferStart += bufferPos;
     bufferPos = 0;
     bufferFill = unread;
   }
@@ -84,10 +85,10 @@ bool FileInputStream::Refill() {
   return got > 0;
 }
 
-void FileInputStream::SeekTo(int64_t position) {
+void FileInputStream::SeekTo(uint64_t position) {
   bufferStart = position;
   bufferPos = bufferFill = 0;
-  if (file && fseeko(file, position, SEEK_SET) != 0) readError = LastError();
+  if (file && fseeko(file, static_cast<off_t>(position), SEEK_SET) != 0) readError = LastError();
 }
 
 size_t FileInputStream::Take(unsigned char* out, unsigned long n) {
@@ -119,13 +120,26 @@ size_t FileInputStream::Peek(void* buf, unsigned long n) {
 }
 
 size_t FileInputStream::Push(void const*, unsigned long n) {
-  int64_t position = Position();
-  size_t back = static_cast<size_t>(std::min<uint64_t>(n, static_cast<uint64_t>(position)));
+  uint64_t position = Offset();
+  size_t back = static_cast<size_t>(std::min<uint64_t>(n, position));
   if (back <= bufferPos)
     bufferPos -= back;
   else
-    SeekTo(position - static_cast<int64_t>(back));
+    SeekTo(position - back);
   return back;
+}
+
+size_t FileInputStream::ReadAt(uint64_t at, void* buf, size_t n) {
+  if (!file) return 0;
+  unsigned char* out = static_cast<unsigned char*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t got = pread(fileno(file), out + done, n - done, static_cast<off_t>(at + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
 }
 
 }  // namespace Tessarin

@@ -35,11 +35,12 @@ class FileInputStream final : public RawInputStream {
   size_t Pop(void* buf, unsigned long n) override;
   // Steps the position back by up to n bytes (clamped at 0); buf is not read.
   size_t Push(void const* buf, unsigned long n) override;
+  // Reads the file itself, leaving the buffer and the read position alone.
+  size_t ReadAt(uint64_t at, void* buf, size_t n) override;
 
   static constexpr size_t kBufferSize = 64 * 1024;
 
  private:
-  int64_t Position() const { return bufferStart + static_cast<int64_t>(bufferPos); }
   // Moves the unread bytes to the front of the buffer and reads more after them.
   // Returns false when nothing more could be read.
   bool Refill();
@@ -47,11 +48,11 @@ class FileInputStream final : public RawInputStream {
   // them; reads stop where the file ends when they reach it.
   size_t Take(unsigned char* out, unsigned long n);
   // Drops the buffer and continues reading at an absolute position.
-  void SeekTo(int64_t position);
+  void SeekTo(uint64_t position);
 
   FILE* file = nullptr;
   unsigned char* buffer = nullptr;
-  int64_t bufferStart = 0;  // file offset of buffer[0]; the FILE is at bufferStart + bufferFill
+  uint64_t bufferStart = 0;  // file offset of buffer[0]; the FILE is at bufferStart + bufferFill
   size_t bufferPos = 0;
   size_t bufferFill = 0;
   int openError = 0;

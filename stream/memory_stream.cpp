@@ -9,6 +9,7 @@ MemoryInputStream::MemoryInputStream(void const* data, unsigned long size) : dat
   window.bytes = static_cast<const unsigned char*>(data);
   window.position = &position;
   window.limit = &this->size;
+  window.origin = &origin;
 }
 
 size_t MemoryInputStream::Skip(unsigned long n) {
@@ -33,6 +34,13 @@ size_t MemoryInputStream::Push(void const*, unsigned long n) {
   size_t back = std::min<size_t>(n, position);
   position -= back;
   return back;
+}
+
+size_t MemoryInputStream::ReadAt(uint64_t at, void* buf, size_t n) {
+  if (at >= size) return 0;
+  size_t k = std::min<size_t>(n, size - at);
+  std::memcpy(buf, static_cast<const unsigned char*>(data) + at, k);
+  return k;
 }
 
 }  // namespace Tessarin

@@ -19,11 +19,13 @@ class MemoryInputStream final : public RawInputStream {
   size_t Pop(void* buf, unsigned long n) override;
   // Steps the position back by up to n bytes (clamped at 0); buf is not read.
   size_t Push(void const* buf, unsigned long n) override;
+  size_t ReadAt(uint64_t at, void* buf, size_t n) override;
 
  private:
   const void* data;
   size_t size;
   size_t position = 0;
+  uint64_t origin = 0;
 };
 
 }  // namespace Tessarin

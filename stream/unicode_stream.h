@@ -1,6 +1,12 @@
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <deque>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "stream/input_stream.h"
 
@@ -8,6 +14,9 @@ namespace Tessarin {
 namespace Unicode {
 
 constexpr unsigned int kReplacementCharacter = 0xFFFD;
+// No code point: a reader may put it back to stand for the end of the input;
+// it takes no bytes.
+constexpr unsigned int kNoCodePoint = 0xFFFFFFFF;
 
 // Decodes UTF-8 from a byte stream, without validation and without newline
 // normalisation, and keeps the code points that were pushed back or decoded
@@ -19,9 +28,17 @@ constexpr unsigned int kReplacementCharacter = 0xFFFD;
 // surrogates and values up to 0x1FFFFF come through as they are). A byte that
 // cannot lead a sequence (0x80-0xBF, 0xF8-0xFF), and a sequence cut short by the
 // end of the input, are consumed and decode to U+FFFD.
+//
+// Offsets: the stream knows the byte offset of its read position (Offset)
+// while code points are pending, since each pending code point keeps the
+// number of bytes it was decoded from. A code point put back by Push takes the
+// length it was read with: those read one at a time are remembered (the last
+// kRemembered of them), and one that is not remembered was read in place
+// through the ASCII window, one byte. Code points consumed by Advance other
+// than ASCII ones are never put back.
 class InputStream : public Tessarin::InputStream<unsigned int> {
  public:
-  explicit InputStream(RawInputStream& raw) : raw(raw) {}
+  explicit InputStream(RawInputStream& raw) : raw(raw), windowLimit(raw.Window().limit) {}
 
   using Tessarin::InputStream<unsigned int>::Skip;
   using Tessarin::InputStream<unsigned int>::Peek;
@@ -31,7 +48,15 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   size_t Peek(void* buf, unsigned long n) override;
   size_t Pop(void* buf, unsigned long n) override;
   // Puts n code points back in front of the stream, buf[0] first; never fails.
+  // They are the last n code points read, in their order, or kNoCodePoint.
   size_t Push(void const* buf, unsigned long n) override;
+
+  // The byte offset in the input of the next code point.
+  uint64_t Offset() const { return raw.Offset() - pendingBytes; }
+  // The number of bytes of the last code point read (0 when none was).
+  unsigned LastLength() const;
+  // The byte stream, whose bytes positions are counted from.
+  RawInputStream& Bytes() const { return raw; }
 
   // The ASCII window: the bytes that follow the code points read so far, as far
   // as the byte stream holds them in memory; empty while code points are
@@ -43,7 +68,27 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
     const unsigned char* bytes;
     size_t size;
   };
-  ascii_window_t AsciiWindow() const { return pending.empty() ? HeldBytes() : ascii_window_t{nullptr, 0}; }
+  ascii_window_t AsciiWindow() const {
+    const RawInputStream::window_t& w = raw.Window();
+    return pending.empty() ? ascii_window_t{w.bytes + *w.position, *windowLimit - *w.position} : ascii_window_t{};
+  }
+
+  // The code points a fence stands before: ASCII ones by table, the others
+  // by a test; the table marks every byte above ASCII, to be decoded and
+  // tested. Printable ASCII (0x20 to 0x7E), TAB, LF, FF and CR are never
+  // among them, so that the fence passes blocks of such bytes at once.
+  struct fence_rule_t {
+    bool byte[0x100];
+    bool (*other)(unsigned int cp);
+  };
+  // From now on the ASCII window ends before the first code point that
+  // `rule` names (and before a sequence it does not hold whole), so that
+  // each such code point is read one at a time, by Pop or Peek.
+  void FenceBefore(const fence_rule_t& rule) {
+    fence = &rule;
+    windowLimit = &fenceIndex;
+    MoveFence();
+  }
   // Consumes the first n bytes of the window (or, for the decoder, of the bytes
   // held after the read position), whole sequences only.
   void Advance(size_t n) { *raw.Window().position += n; }
@@ -57,7 +102,8 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   template <typename InRun>
   bool LookPast(InRun inRun, size_t& length, unsigned int& after);
 
-  // Decodes one code point and consumes its bytes; 0 at the end of the bytes.
+  // Decodes one code point and consumes its bytes; returns their number, 0 at
+  // the end of the bytes.
   size_t DecodePop(unsigned int& cp) {
     // Fast path: a whole sequence is held in memory.
     const ascii_window_t held = HeldBytes();
@@ -65,21 +111,27 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
       unsigned length = SequenceLength(held.bytes[0]);
       cp = Decode(held.bytes, length);
       Advance(length);
-      return 1;
+      return length;
     }
-    return DecodePopSlow(cp);
+    return DecodePopCounted(cp);
   }
-  // Consumes the bytes of one encoded code point; 0 at the end of the bytes.
-  size_t DecodeSkip();
-  // DecodePop through the block operations, returning the number of bytes
-  // it consumed (0 at the end of the bytes).
+  // DecodePop through the block operations.
   size_t DecodePopCounted(unsigned int& cp);
 
   // One code point through the same path as Pop(cp), without a virtual call.
   bool PopOne(unsigned int& cp) {
-    if (pending.empty()) return DecodePop(cp) == 1;
-    cp = pending.front();
-    pending.pop_front();
+    unsigned length;
+    if (pending.empty()) {
+      length = static_cast<unsigned>(DecodePop(cp));
+      if (fence) MoveFence();
+      if (!length) return false;
+    } else {
+      cp = pending.front().cp;
+      length = pending.front().length;
+      pendingBytes -= length;
+      pending.pop_front();
+    }
+    Remember(length);
     return true;
   }
 
@@ -93,6 +145,33 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
     return 1;
   }
   // The code point of a complete sequence of `length` bytes.
+  // The bytes a fence passes in blocks (see fence_rule_t), and how many
+  // bytes of them begin at b, which holds at least kPassBlock bytes: 0 or
+  // kPassBlock.
+#if defined(__SSE2__)
+  static constexpr size_t kPassBlock = 16;
+  static size_t PassableBlock(const unsigned char* b) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+    const __m128i printable =
+        _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(x, _mm_set1_epi8(0x7F)));
+    const __m128i spaces =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))),
+                     _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\f')), _mm_cmpeq_epi8(x, _mm_set1_epi8('\r'))));
+    return _mm_movemask_epi8(_mm_or_si128(printable, spaces)) == 0xFFFF ? kPassBlock : 0;
+  }
+#else
+  // Printable ASCII only, eight bytes at a time.
+  static constexpr size_t kPassBlock = 8;
+  static size_t PassableBlock(const unsigned char* b) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHighs = 0x8080808080808080u;
+    uint64_t x;
+    std::memcpy(&x, b, sizeof x);
+    const uint64_t below = (x - 0x20 * kOnes) & ~x;  // high bit where a byte is below 0x20
+    const uint64_t above = (x + kOnes) | x;          // high bit where a byte is above 0x7E
+    return (below | above) & kHighs ? 0 : kPassBlock;
+  }
+#endif
   static unsigned int Decode(const unsigned char* b, unsigned length) {
     switch (length) {
       case 2:
@@ -107,11 +186,41 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   }
 
  protected:
-  size_t DecodePopSlow(unsigned int& cp);
-
-  std::deque<unsigned int> pending;
+  // A code point decoded ahead or put back, with the number of bytes it was
+  // decoded from (0 for kNoCodePoint).
+  struct pending_t {
+    unsigned int cp;
+    unsigned char length;
+  };
+  std::deque<pending_t> pending;
+  uint64_t pendingBytes = 0;
 
  private:
+  // Notes a code point just read one at a time: where it ends and its length.
+  void Remember(unsigned length) {
+    if (!length) return;
+    remembered[rememberedTop] = {Offset(), static_cast<unsigned char>(length)};
+    rememberedTop = (rememberedTop + 1) % kRemembered;
+    rememberedCount = std::min(rememberedCount + 1, kRemembered);
+  }
+  bool LastRemembered() const;
+  // Keeps the fence ahead of the read position once bytes were read past it
+  // or the byte stream moved its bytes.
+  void MoveFence();
+  // The length of the last code point read, which is put back: forgotten.
+  unsigned TakeBack();
+
+  // Put-backs reach at most a few dozen code points back (the longest named
+  // character reference).
+  static constexpr unsigned kRemembered = 64;
+  struct remembered_t {
+    uint64_t end;
+    unsigned char length;
+  };
+  remembered_t remembered[kRemembered];
+  unsigned rememberedTop = 0;
+  unsigned rememberedCount = 0;
+
   // The bytes the byte stream holds in memory from its read position on.
   ascii_window_t HeldBytes() const {
     const RawInputStream::window_t& w = raw.Window();
@@ -119,6 +228,12 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   }
 
   RawInputStream& raw;
+  // Where the ASCII window ends: the byte stream's limit, or the fence. A
+  // copy of a fenced stream is to be fenced again.
+  const size_t* windowLimit;
+  const fence_rule_t* fence = nullptr;
+  uint64_t fenceOffset = 0;  // the code points before it are clear of the rule
+  size_t fenceIndex = 0;     // the fence as an index into the held bytes
 };
 
 // The code points already pending are looked at first, then the bytes after
@@ -130,9 +245,9 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
 template <typename InRun>
 bool InputStream::LookPast(InRun inRun, size_t& length, unsigned int& after) {
   length = 0;
-  for (unsigned int cp : pending) {
-    if (!inRun(cp)) {
-      after = cp;
+  for (const pending_t& ahead : pending) {
+    if (!inRun(ahead.cp)) {
+      after = ahead.cp;
       return true;
     }
     ++length;
@@ -163,6 +278,7 @@ bool InputStream::LookPast(InRun inRun, size_t& length, unsigned int& after) {
     ++length;
   }
   raw.Push(nullptr, advanced);
+  if (fence) MoveFence();
   return found;
 }
 

@@ -28,6 +28,12 @@ class HtmlHandler:
     def set_content_model(self, name: Literal["data", "rcdata", "rawtext", "script", "plaintext"], /) -> None:
         """From OnStartTag: how the text after this start tag is tokenized."""
 
+    def span(self) -> tuple[int, int]:
+        """From a callback: (start, end) of the current token's source, in bytes, or indexes into a str."""
+
+    def position(self) -> tuple[int, int]:
+        """From a callback: (line, column) of the start of the current token's source."""
+
     def allow_cdata(self, allow: bool, /) -> None:
         """From any callback: whether "<![CDATA[" opens a CDATA section from now on."""
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "recording_handler.h"
 
@@ -40,6 +41,36 @@ TEST_P(StreamTest, DecodesEachSequenceToOneCodePoint) {
     std::string decoded;
     for (unsigned int cp; (cp = p.consumer.Consume()) != Tessarin::Html::kEof;) AppendCodePoint(decoded, cp);
     EXPECT_EQ(decoded, codePoints) << testing::PrintToString(bytes);
+  }
+}
+
+// Byte offsets stay right however code points are read: peeked, put back
+// after being read one at a time or in the window, overlong forms included.
+TEST_P(StreamTest, KnowsTheByteOffsetOfEveryCodePoint) {
+  std::vector<std::pair<std::string, std::string>> cases(std::begin(kDecodeCases), std::end(kDecodeCases));
+  cases.push_back(
+      {"\xC0\xBC\xC1\xA6#x\xE0\x80\xBC\xC3\xA9"
+       "ab",
+       ""});
+  for (const auto& [bytes, unused] : cases) {
+    std::vector<uint64_t> starts;  // of each code point, then the end
+    for (size_t at = 0; at < bytes.size(); at += Tessarin::Unicode::InputStream::SequenceLength(bytes[at]))
+      starts.push_back(at);
+    starts.push_back(bytes.size());
+    Pipeline<> p(bytes, GetParam());
+    Tessarin::Html::InputConsumer& in = p.consumer;
+    for (size_t k = 0; k + 1 < starts.size(); ++k) {
+      unsigned int ahead[3];
+      in.Peek(ahead, 3);
+      EXPECT_EQ(in.Offset(), starts[k]);
+      const unsigned int first = in.Consume(), second = in.Consume();
+      in.Unconsume(second);
+      in.Unconsume(first);
+      EXPECT_EQ(in.Offset(), starts[k]) << testing::PrintToString(bytes) << " at " << k;
+      in.Consume();
+      EXPECT_EQ(in.Offset() - in.LastLength(), starts[k]);
+      EXPECT_EQ(in.Offset(), starts[k + 1]);
+    }
   }
 }
 

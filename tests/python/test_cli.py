@@ -77,6 +77,26 @@ def test_errors_option_prints_codes_and_positions():
     ]
 
 
+@pytest.mark.parametrize("errors", [[], ["--errors"]])
+def test_positions_option_ends_token_lines_with_their_spans(errors):
+    document = b"<!DOCTYPE html><p class=x>caf\xc3\xa9 &amp;\n<!-- c --></p>\0"
+    result = htmltess("--positions", *errors, "-", input=document)
+    spans = [
+        (line[0], document[slice(*line[-1])]) for line in lines(result.stdout) if line[0] != "ParseError"
+    ]
+    assert spans == [
+        ("DOCTYPE", b"<!DOCTYPE html>"),
+        ("StartTag", b"<p class=x>"),
+        ("Character", b"caf\xc3\xa9 &amp;\n"),
+        ("Comment", b"<!-- c -->"),
+        ("EndTag", b"</p>"),
+        ("Character", b"\0"),
+    ]
+    assert lines(result.stdout)[-2] == (
+        ["ParseError", "unexpected-null-character", 2, 15] if errors else ["ParseError"]
+    )
+
+
 def kinds(stdout):
     return collections.Counter(token[0] for token in lines(stdout))
 

@@ -22,7 +22,9 @@ from typing import Optional
 class Collector(htmltess.HtmlHandler):
     def OnDoctype(self, name: Optional[str], public: Optional[str], system: Optional[str]) -> None: ...
     def OnStartTag(self, tag: str, attrs: dict[str, str], self_closing: bool) -> None: ...
-    def OnChar(self, c: str) -> None: ...
+    def OnChar(self, c: str) -> None:
+        start, end = self.span()
+        line, column = self.position()
 
 done: bool = htmltess.html_parse_string(Collector(), "<p>x</p>")
 htmltess.html_parse_string(Collector(), "x", content_model="browser", scripting=False)
