@@ -12,6 +12,7 @@ from contextlib import nullcontext
 
 import htmltess
 import pytest
+from inputs import VENDORED_PAGES
 from recording import OnFirstChar, Recorder, TextRecorder, tokens
 
 parse_string = htmltess.html_parse_string
@@ -178,16 +179,70 @@ def test_a_method_changed_during_the_parse_takes_effect_at_the_next_call(initial
     assert handler.events == earlier + [("StartTag", "p", {}, False)] + later
 
 
-def test_threads_parsing_concurrently_with_their_own_handlers():
-    documents = [(DOCUMENT + "-->") * (i + 1) + "x" * 5000 + f"<t{i} a={i}>" for i in range(8)]
-    expected = [tokens(document) for document in documents]
+class StartTags(htmltess.HtmlHandler):
+    def __init__(self):
+        self.events = []
+
+    def OnStartTag(self, name, attributes, self_closing):
+        self.events.append((name, dict(attributes), self_closing))
+
+
+def parse_in_every_way(index, start=None):
+    """Parses a page as str, bytes and file with a new handler taking characters one by one, as runs, or none."""
+    page = VENDORED_PAGES[index % len(VENDORED_PAGES)]
+    handler = (Recorder, TextRecorder, StartTags)[index % 3]()
+    if start:
+        start.wait()
+    for source in (
+        page.read_text(encoding="utf-8", errors="replace"),
+        page.read_bytes() + DOCUMENT.encode(),
+        page,
+    ):
+        parse = parse_file if source is page else parse_string
+        parse(handler, source, content_model=("none", "browser")[index % 2])
+    return handler.events
+
+
+def test_threads_parsing_at_once_with_their_own_handlers_get_what_a_serial_run_gets():
+    serial = [parse_in_every_way(index) for index in range(16)]
+    start = threading.Barrier(16)
     interval = sys.getswitchinterval()
-    sys.setswitchinterval(1e-6)  # switch threads between callbacks as often as possible
+    sys.setswitchinterval(1e-6)  # with a lock, switch threads between callbacks as often as possible
     try:
-        with ThreadPoolExecutor(len(documents)) as pool:
-            assert list(pool.map(tokens, documents)) == expected
+        with ThreadPoolExecutor(16) as pool:
+            assert list(pool.map(parse_in_every_way, range(16), [start] * 16)) == serial
     finally:
         sys.setswitchinterval(interval)
+
+
+def test_of_two_threads_with_one_handler_one_parses_and_the_other_gets_runtime_error():
+    in_callback, tried = threading.Event(), threading.Event()
+    errors = []
+
+    class Waiting(Recorder):
+        def OnStartTag(self, name, attributes, self_closing):
+            super().OnStartTag(name, attributes, self_closing)
+            in_callback.set()
+            tried.wait()
+
+    def other_thread():
+        in_callback.wait()
+        for call in lambda: parse_string(handler, "<b>"), lambda: handler.allow_cdata(True):
+            with pytest.raises(RuntimeError) as error:
+                call()
+            errors.append(str(error.value))
+        tried.set()
+
+    handler = Waiting()
+    thread = threading.Thread(target=other_thread)
+    thread.start()
+    parse_string(handler, "<a>x<![CDATA[y]]>")
+    thread.join()
+    assert errors == [
+        "html_parse_string(): this handler is already parsing a document",
+        "allow_cdata() may only be called during a parse, from a callback",
+    ]
+    assert handler.tokens() == tokens("<a>x<![CDATA[y]]>")
 
 
 class Meta(type):
