@@ -63,6 +63,13 @@ class TextRecorder(Recorder):
         self.record(("Text", text))
 
 
+class ErrorTextRecorder(TextRecorder):
+    """Records like TextRecorder, and each parse error with its code and position."""
+
+    def OnError(self, code, line, column):
+        self.record(("ParseError", code, line, column))
+
+
 class OnFirstChar(Recorder):
     """Records like Recorder and runs `action(self)` at the first OnChar."""
 

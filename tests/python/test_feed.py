@@ -1,16 +1,14 @@
 """htmltess.Parser: any split of a document into fed pieces gives the callbacks of one html_parse_string."""
 
 import gc
-import json
 import pickle
 import random
-import re
 import threading
 
 import htmltess
 import pytest
-from inputs import HTML5LIB, PAGES, VENDORED_PAGES
-from recording import Recorder, TextRecorder, merge_characters
+from inputs import PAGES, VENDORED_PAGES, html5lib_documents
+from recording import ErrorTextRecorder, Recorder, TextRecorder, merge_characters, tokens
 
 C = "Character"
 
@@ -19,35 +17,8 @@ class Boom(Exception):
     pass
 
 
-class ErrorTextRecorder(TextRecorder):
-    def OnError(self, code, line, column):
-        self.record(("ParseError", code, line, column))
-
-
-def html5lib_documents():
-    """(document, options) of every html5lib tokenizer test and initial state, without repeats."""
-    documents = {}
-    for path in sorted(HTML5LIB.glob("*.test")):
-        for test in json.loads(path.read_text(encoding="utf-8")).get("tests", []):
-            document = test["input"]
-            if test.get("doubleEscaped"):
-                document = re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), document)
-            for state in test.get("initialStates", ["Data state"]):
-                options = {} if state == "Data state" else {"initial_state": state}
-                if "lastStartTag" in test:
-                    options["last_start_tag"] = test["lastStartTag"]
-                documents[document, tuple(sorted(options.items()))] = None
-    return [(document, dict(options)) for document, options in documents]
-
-
 # What the html5lib inputs lack: sequences after a reference that resolving it peeks at.
 DOCUMENTS = html5lib_documents() + [("&notit\u00e9\u20ac\U0001f600", {}), ("<a b='&amp\u20ac\u20ac'>", {})]
-
-
-def one_shot(document, recorder_type=TextRecorder, **options):
-    recorder = recorder_type()
-    assert htmltess.html_parse_string(recorder, document, **options) is True
-    return recorder.tokens()
 
 
 def fed(pieces, recorder_type=TextRecorder, **options):
@@ -64,31 +35,28 @@ def split(document, positions):
     return [document[start:end] for start, end in zip(bounds, bounds[1:])]
 
 
+def random_cuts(document, seed, steps):
+    rng, positions = random.Random(seed), [0]
+    while positions[-1] < len(document):
+        positions.append(min(positions[-1] + rng.choice(steps), len(document)))
+    return split(document, positions[1:])
+
+
 @pytest.mark.parametrize("as_bytes", [False, True], ids=["str", "bytes"])
 def test_every_html5lib_input_split_at_every_position(as_bytes):
-    """Bytes are split inside UTF-8 sequences too; every error is compared with its code and position on a sample."""
-    failures = []
+    """Bytes are split inside UTF-8 sequences too, and at two random positions; every error is compared with
+    its code and position on a sample."""
+    rng, failures = random.Random(15), []
     for index, (document, options) in enumerate(DOCUMENTS):
         if as_bytes:
             document = document.encode("utf-8", "surrogatepass")
         recorder_type = ErrorTextRecorder if index % 4 == 0 else TextRecorder
-        expected = one_shot(document, recorder_type, **options)
-        for position in range(len(document) + 1):
-            if fed(split(document, [position]), recorder_type, **options) != expected:
-                failures.append((document, options, position))
-    assert not failures, failures[:5]
-
-
-def test_html5lib_inputs_split_twice():
-    rng = random.Random(15)
-    failures = []
-    for document, options in DOCUMENTS:
-        data = document.encode("utf-8", "surrogatepass")
-        expected = one_shot(data, **options)
-        for _ in range(3):
-            positions = sorted(rng.randint(0, len(data)) for _ in range(2))
-            if fed(split(data, positions), **options) != expected:
-                failures.append((data, options, positions))
+        expected = tokens(document, recorder_type(), **options)
+        splits = [[position] for position in range(len(document) + 1)]
+        splits += [sorted(rng.randint(0, len(document)) for _ in range(2)) for _ in range(3 * as_bytes)]
+        for positions in splits:
+            if fed(split(document, positions), recorder_type, **options) != expected:
+                failures.append((document, options, positions))
     assert not failures, failures[:5]
 
 
@@ -96,13 +64,9 @@ def test_html5lib_inputs_split_twice():
 def test_pages_fed_in_random_pieces(page):
     """In memoryview pieces: bytes-like objects other than bytes."""
     data = page.read_bytes()
-    rng = random.Random(page.name)
-    positions, position = [], 0
-    while position < len(data):
-        position += rng.choice([1, 2, 3, 5, 64, 1000, 65536])
-        positions.append(min(position, len(data)))
+    pieces = random_cuts(memoryview(data), page.name, [1, 2, 3, 5, 64, 1000, 65536])
     for options in [{}, {"content_model": "browser"}]:
-        assert fed(split(memoryview(data), positions), **options) == one_shot(data, **options)
+        assert fed(pieces, **options) == tokens(data, TextRecorder(), **options)
 
 
 @pytest.mark.parametrize(
@@ -128,7 +92,7 @@ def test_callbacks_fire_during_feed(pieces, after_first):
     for piece in pieces[1:]:
         parser.feed(piece)
     parser.close()
-    assert recorder.tokens() == one_shot(kind().join(pieces))
+    assert recorder.tokens() == tokens(kind().join(pieces), TextRecorder())
 
 
 def test_parser_end_states():
@@ -233,15 +197,10 @@ def test_spans_and_positions_of_fed_pieces(kind):
     for page in VENDORED_PAGES:
         data = page.read_bytes()
         document = data.decode("utf-8", "surrogateescape") if kind == "str" else data
-        rng = random.Random(page.name)
-        positions, position = [], 0
-        while position < len(document):
-            position += rng.choice([1, 7, 300, 5000])
-            positions.append(min(position, len(document)))
         expected = CharSpans()
         htmltess.html_parse_string(expected, document)
         handler = CharSpans()
         with htmltess.Parser(handler) as parser:
-            for piece in split(document, positions):
+            for piece in random_cuts(document, page.name, [1, 7, 300, 5000]):
                 parser.feed(piece)
         assert handler.tokens == expected.tokens, page.name
