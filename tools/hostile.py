@@ -4,7 +4,7 @@
 Each case runs in a forked child that builds its document, parses it with the counting
 handler, checks the counts and reports how long the parse took and the child's peak
 resident set size (document included). Not part of the test suite: it takes minutes and
-gigabytes. Import path: build/dev (the extension), python/ and tests/python.
+gigabytes. Import path: build/dev (the extension) and python/.
 
     PYTHONPATH=build/dev:python python3 tools/hostile.py [--only NAME ...] [--skip-big-file]
 
@@ -23,8 +23,6 @@ import sys
 import tempfile
 import time
 from pathlib import Path
-
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "python"))
 
 from counting import count, count_file
 from hostile_documents import CASES, STATE_PREFIXES

@@ -1,7 +1,7 @@
 """Hostile documents, each built at a chosen size n with the counts it must produce.
 
-Shared by tests/python/test_hostile.py (modest n) and tools/hostile.py (large n), which also tries every
-byte after each of the STATE_PREFIXES.
+Used by tools/hostile.py, which builds them at full size and also tries every byte after each of the
+STATE_PREFIXES.
 """
 
 
