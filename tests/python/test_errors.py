@@ -7,7 +7,7 @@ from __future__ import annotations
 
 import htmltess
 import pytest
-from recording import Recorder
+from recording import tokens
 
 
 class Errors(htmltess.HtmlHandler):
@@ -60,35 +60,16 @@ def test_every_kind_of_input_gives_the_same_errors(tmp_path, at):
     path = tmp_path / "page.html"
     path.write_bytes(document.encode())
     expected = errors(document)
-    assert [error[0] for error in expected] == [
-        "unexpected-null-character",
-        "control-character-in-input-stream",
-        "unexpected-character-in-unquoted-attribute-value",
-        "missing-semicolon-after-character-reference",
-        "control-character-reference",
-        "eof-in-comment",
-    ]
-    assert expected[-1][1:] == (4, 5)
+    assert len(expected) == 6 and expected[-1] == ("eof-in-comment", 4, 5)
     assert errors(document.encode()) == errors(bytearray(document.encode())) == expected
     assert errors(path, htmltess.html_parse_file) == expected
 
 
-class Both(Errors):
-    def OnParseError(self):
-        self.errors.append(("ParseError",))
-
-
 def test_OnError_replaces_OnParseError_when_defined_at_parse_start():
-    both = Both()
+    both = type("Both", (Errors,), {"OnParseError": lambda self: self.errors.append(("ParseError",))})()
     htmltess.html_parse_string(both, "\x01<\0")
-    assert [error[0] for error in both.errors] == [
-        "control-character-in-input-stream",
-        "invalid-first-character-of-tag-name",
-        "unexpected-null-character",
-    ]
-    plain = Recorder()
-    htmltess.html_parse_string(plain, "\x01<\0")
-    assert plain.events.count(("ParseError",)) == 2
+    assert [error[0] for error in both.errors] == [code for code, _, _ in errors("\x01<\0")]
+    assert tokens("\x01<\0").count(("ParseError",)) == 2
 
 
 def test_codes_are_interned():
