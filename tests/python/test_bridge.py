@@ -355,16 +355,8 @@ def test_a_handler_pickles_its_dict_only():
     assert type(pickle.loads(pickle.dumps(htmltess.HtmlHandler()))) is htmltess.HtmlHandler
 
 
-class TakesArguments(htmltess.HtmlHandler):
-    def __init__(self, a, b, x):
-        pass
-
-
-@pytest.mark.parametrize("handler_type", [htmltess.HtmlHandler, Silent, TakesArguments])
+@pytest.mark.parametrize("handler_type", [htmltess.HtmlHandler, Silent])
 def test_arguments_are_refused_unless_init_takes_them(handler_type):
-    with (
-        pytest.raises(TypeError, match="takes no arguments")
-        if handler_type is not TakesArguments
-        else nullcontext()
-    ):
+    with pytest.raises(TypeError, match="takes no arguments"):
         handler_type(1, 2, x=3)
+    type("TakesArguments", (handler_type,), {"__init__": lambda self, a, b, x: None})(1, 2, x=3)
