@@ -3,8 +3,6 @@
 // at, besides the run that the token under construction reads to its end.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -71,16 +69,6 @@ INSTANTIATE_TEST_SUITE_P(PieceSizes, Feed, testing::Values(1, 2, 3, 5, 64));
 TEST_P(Feed, HoldsBackOnlyWhatAStepMayLookAt) {
   for (const auto& [document, longestRun] : kDocuments) {
     EXPECT_EQ(FedInPieces(document, GetParam(), longestRun), Tokenize(document)) << document.substr(0, 80);
-  }
-}
-
-TEST_P(Feed, HoldsBackOnlyWhatAStepMayLookAtInWebPages) {
-  for (const char* page :
-       {"die-partei.net.luebeck.html", "hundeverein-kreisunna.de.html", "rs-ingenieure.de.tragwerksplanung.html"}) {
-    std::ifstream file(std::string(HTMLTESS_SOURCE_DIR "/tests/corpus/") + page, std::ios::binary);
-    const std::string document{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    ASSERT_FALSE(document.empty()) << page;
-    EXPECT_EQ(FedInPieces(document, GetParam(), 0), Tokenize(document)) << page;
   }
 }
 
