@@ -168,6 +168,16 @@ def test_pipes_and_fifos_are_read_as_they_come(tmp_path, make):
     assert parse_file(null, "/dev/null") is True and null.tokens() == []
 
 
+@pytest.mark.parametrize("path", ["/proc/version", "/proc/self/cmdline"])
+def test_a_file_that_reports_size_0_is_read_to_its_end(path):
+    with open(path, "rb") as file:
+        expected = tokens(file.read())
+    assert os.stat(path).st_size == 0 and expected
+    recorder = Recorder()
+    assert parse_file(recorder, path) is True
+    assert recorder.tokens() == expected
+
+
 def break_descriptor(path):
     """Points the descriptor this process has open on path at a write-only file, so reads fail with EBADF."""
     (fd,) = [fd for fd in os.listdir("/proc/self/fd") if os.path.realpath(f"/proc/self/fd/{fd}") == str(path)]
