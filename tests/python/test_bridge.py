@@ -57,6 +57,8 @@ def as_mmap(data):
         (b"<a b='\xf4\x90\x80\x80'>", [S("a", {"b": "\ufffd"})]),
         # Two names that both become U+FFFD: the first keeps its value, as a real duplicate does.
         (b"<a \xf4\x90\x80\x80=1 \xf4\x90\x80\x81=2>", [S("a", {"\ufffd": "1"})]),
+        # A reference candidate longer than the file buffer: the file is read again from where it began.
+        (b"&" + b"a" * 300_000 + b";", [PE, C("&" + "a" * 300_000 + ";")]),
     ],
 )
 def test_str_bytes_buffers_and_files_give_the_same_callbacks(tmp_path, data, expected):
