@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -212,6 +213,13 @@ class DefaultMethods {
   unsigned known = 0;       // one bit per method known to be the default for now
 };
 
+// A new int for an offset, a line or a column: through PyLong_FromLong, whose
+// fast path takes the values that fit one digit of an int.
+PyObject* IntFromCount(uint64_t value) {
+  return value <= static_cast<uint64_t>(LONG_MAX) ? PyLong_FromLong(static_cast<long>(value))
+                                                  : PyLong_FromUnsignedLongLong(value);
+}
+
 // Forwards each tokenizer callback to the method of the same name on the
 // Python handler object. Once a callback raises, the exception stays pending,
 // no further Python call is made, and the tokenizer is interrupted.
@@ -300,8 +308,7 @@ class PythonHtmlHandler final : public Handler {
       }
       args[0] = errorCodeNames[static_cast<unsigned>(code)];
       Py_INCREF(args[0]);
-      return (args[1] = PyLong_FromUnsignedLongLong(point.line)) &&
-             (args[2] = PyLong_FromUnsignedLongLong(point.Column()));
+      return (args[1] = IntFromCount(point.line)) && (args[2] = IntFromCount(point.Column()));
     });
   }
 
@@ -939,6 +946,23 @@ PythonHtmlHandler* InCallback(PyObject* self, const char* method) {
   return nullptr;
 }
 
+// The tuple (first, second) of two ints, as span() and position() return it.
+// A tuple of ints can hold no cycle, so the collector is spared tracking it,
+// as it would itself stop doing at its next pass.
+PyObject* PairOfInts(uint64_t first, uint64_t second) {
+  PyObject* pair = PyTuple_New(2);
+  if (!pair) return nullptr;
+  PyObject* items[2] = {IntFromCount(first), IntFromCount(second)};
+  PyTuple_SET_ITEM(pair, 0, items[0]);
+  PyTuple_SET_ITEM(pair, 1, items[1]);
+  if (!items[0] || !items[1]) {
+    Py_DECREF(pair);
+    return nullptr;
+  }
+  PyObject_GC_UnTrack(pair);
+  return pair;
+}
+
 // Counting positions keeps checkpoints, which may fail to grow.
 PyObject* HtmlHandler_span(PyObject* self, PyObject*) {
   PythonHtmlHandler* handler = InCallback(self, "span");
@@ -949,7 +973,7 @@ PyObject* HtmlHandler_span(PyObject* self, PyObject*) {
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
-  return Py_BuildValue("(KK)", static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
+  return PairOfInts(start, end);
 }
 
 PyObject* HtmlHandler_position(PyObject* self, PyObject*) {
@@ -961,8 +985,7 @@ PyObject* HtmlHandler_position(PyObject* self, PyObject*) {
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
-  return Py_BuildValue("(KK)", static_cast<unsigned long long>(start.line),
-                       static_cast<unsigned long long>(start.Column()));
+  return PairOfInts(start.line, start.Column());
 }
 
 // Pickling keeps the instance's __dict__ (None when it has none or it is
