@@ -40,11 +40,12 @@ void BreakLine(source_point_t& point, uint64_t nextLineStart) {
   point.lineStart = nextLineStart;
 }
 
-// Counts the blocks of ASCII without CR at p, within `most` bytes, and the
-// lines their LFs end; returns how many bytes it counted. The place must not
-// follow a CR, whose line an LF would end. Blocks of 64 bytes are taken at
-// once, the LFs summed per byte lane; only the last block with an LF is
-// looked at again, for where the last line starts.
+// Counts the ASCII without CR at p, within `most` bytes, and the lines its
+// LFs end; returns how many bytes it counted. The place must not follow a CR,
+// whose line an LF would end. Blocks of 64 bytes are taken at once, their LFs
+// summed per byte lane, then blocks of 16, the last of them up to its first
+// CR or byte above ASCII; only the last block with an LF is looked at again,
+// for where the last line starts.
 #if defined(__SSE2__)
 size_t CountPlainBlocks(const unsigned char* p, size_t most, source_point_t& point) {
   constexpr size_t kBlock = 16;
@@ -67,17 +68,26 @@ size_t CountPlainBlocks(const unsigned char* p, size_t most, source_point_t& poi
     if (_mm_movemask_epi8(sum)) lastLfEnd = n;
     lines = _mm_add_epi64(lines, _mm_sad_epu8(_mm_sub_epi8(zero, sum), zero));
   }
+  uint64_t lastLines = 0;  // those of the block cut short by a stop
   while (most - n >= kBlock) {
     const __m128i x = load(n);
-    if (_mm_movemask_epi8(stops(x))) break;
     const __m128i found = _mm_cmpeq_epi8(x, lf);
+    const unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(stops(x)));
+    if (stop) {
+      const unsigned before = static_cast<unsigned>(__builtin_ctz(stop));
+      const unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(found)) & ((1u << before) - 1);
+      n += before;
+      if (lfs) lastLfEnd = n;
+      lastLines = static_cast<unsigned>(__builtin_popcount(lfs));
+      break;
+    }
     n += kBlock;
     if (_mm_movemask_epi8(found)) lastLfEnd = n;
     lines = _mm_add_epi64(lines, _mm_sad_epu8(_mm_sub_epi8(zero, found), zero));
   }
   if (lastLfEnd) {
     point.line += static_cast<uint64_t>(_mm_cvtsi128_si64(lines)) +
-                  static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(lines, lines)));
+                  static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(lines, lines))) + lastLines;
     size_t lastLf = lastLfEnd;
     while (p[--lastLf] != '\n') {
     }
