@@ -988,6 +988,41 @@ PyObject* HtmlHandler_position(PyObject* self, PyObject*) {
   return PairOfInts(start.line, start.Column());
 }
 
+// Whether `attribute` is the method descriptor of span() or position().
+bool IsPositionMethod(PyObject* attribute) {
+  if (!Py_IS_TYPE(attribute, &PyMethodDescr_Type)) return false;
+  const PyCFunction method = reinterpret_cast<PyMethodDescrObject*>(attribute)->d_method->ml_meth;
+  return method == HtmlHandler_span || method == HtmlHandler_position;
+}
+
+// span() and position() may be asked for every token. The interpreter calls
+// a method written in C straight away only on an instance of the very class
+// that holds it, and through the generic call otherwise: each subclass is
+// given its own span() and position(), unless it inherits another
+// definition. Then __init_subclass__ goes on along the method resolution order.
+PyObject* HtmlHandler_init_subclass(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  for (const char* name : {"span", "position"}) {
+    PyObject* inherited = PyObject_GetAttrString(cls, name);
+    if (!inherited) return nullptr;
+    int set = 0;
+    if (IsPositionMethod(inherited)) {
+      PyObject* own = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls),
+                                        reinterpret_cast<PyMethodDescrObject*>(inherited)->d_method);
+      set = own ? PyObject_SetAttrString(cls, name, own) : -1;
+      Py_XDECREF(own);
+    }
+    Py_DECREF(inherited);
+    if (set < 0) return nullptr;
+  }
+  PyObject* super = PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PySuper_Type),
+                                                 reinterpret_cast<PyObject*>(HandlerType()), cls, nullptr);
+  PyObject* next = super ? PyObject_GetAttrString(super, "__init_subclass__") : nullptr;
+  PyObject* result = next ? PyObject_Call(next, args, kwargs) : nullptr;
+  Py_XDECREF(next);
+  Py_XDECREF(super);
+  return result;
+}
+
 // Pickling keeps the instance's __dict__ (None when it has none or it is
 // empty); the parse state belongs to the native handler and is never pickled.
 PyObject* HtmlHandler_getstate(PyObject* self, PyObject*) {
@@ -1047,6 +1082,9 @@ PyMethodDef tessarin_HtmlHandler_methods[] = {
     {"position", HtmlHandler_position, METH_NOARGS,
      "position($self, /)\n--\n\n"
      "From a callback: (line, column) of the start of the current token's source, both from 1."},
+    {"__init_subclass__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(HtmlHandler_init_subclass)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "__init_subclass__($cls, /, **kwargs)\n--\n\nGives each subclass its own span() and position(), for fast calls."},
     {"__getstate__", HtmlHandler_getstate, METH_NOARGS,
      "__getstate__($self, /)\n--\n\nThe instance's __dict__ for pickling, or None; the parse state is not kept."},
     {nullptr, nullptr, 0, nullptr}};
