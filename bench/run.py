@@ -2,7 +2,7 @@
 
 Usage, from the repository root:
 
-    nice python3 bench/run.py [--repeats N] [--quick] [--only W1,W1t,W2,W3,cli,floor,entities,memory]
+    nice python3 bench/run.py [--repeats N] [--quick] [--only W1,W1t,W2,W3,cli,floor,entities,feed,memory]
 
     --repeats N   timed passes per row, interleaved; the table shows the median (default 5)
     --quick       a tenth of the pages and smaller generated inputs: a smoke run, not a measurement
@@ -43,12 +43,14 @@ import peak_rss
 from report import Row, environment, markdown_table
 
 ROOT = Path(__file__).resolve().parent.parent
-WORKLOADS = ("W1", "W1t", "W2", "W3", "cli", "floor", "entities", "memory")
+WORKLOADS = ("W1", "W1t", "W2", "W3", "cli", "floor", "entities", "feed", "memory")
 BENCH_EXTRA = {"html5lib": "html5lib", "lxml": "lxml", "selectolax": "selectolax"}  # distribution: module
 
 QUICK_STRIDE = 10
 ENTITY_BYTES, QUICK_ENTITY_BYTES = 10_000_000, 1_000_000
 CONCATENATED_BYTES, QUICK_CONCATENATED_BYTES = 200_000_000, 20_000_000
+FED_BYTES, QUICK_FED_BYTES = 10_000_000, 1_000_000
+FEED_CHUNK = 65536
 
 LEGEND = """\
 - W1, every token: every callback counted. htmltess: all seven methods overridden (one OnChar call per
@@ -71,8 +73,12 @@ LEGEND = """\
   over the floor's: how many times the floor W1 takes.
 - entities: generated prose in which every word is followed by a named reference drawn from the whole table,
   with or without semicolon; htmltess counting as in W1 and the native core over the same bytes.
+- feed: the pages concatenated and cut to 10 MB, fed to an htmltess.Parser in one piece and one byte at a
+  time (the feed calls made from C by `deque(map(parser.feed, pieces))`), with W1's handler (one OnChar per
+  character) and W1t's (OnText). × htmltess is relative to the one-piece row of the same handler.
 - memory: growth of the peak RSS (ru_maxrss) of a fresh interpreter across one html_parse_file call with a
-  handler that overrides nothing."""
+  handler that overrides nothing, and across feeding the concatenated pages to a Parser in 64 KiB chunks
+  read from the file."""
 
 
 @dataclass
@@ -282,6 +288,19 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
         )
 
 
+def plan_feed(plan: Plan, pages: list, quick: bool) -> None:
+    import workloads as w
+
+    size = QUICK_FED_BYTES if quick else FED_BYTES
+    whole, single = w.feed_pieces(pages, size, size), w.feed_pieces(pages, size, 1)
+    size = len(single)
+    for handler, function in [("W1", w.htmltess_fed_w1), ("W1t", w.htmltess_fed_w1t)]:
+        ref = ("feed", f"htmltess, one piece ({handler})")
+        plan.python(Row("feed", ref[1], size, ref, f"{handler}'s handler"), function, whole)
+        note = f"{handler}'s handler; {size:,} feed calls"
+        plan.python(Row("feed", f"htmltess, one byte a piece ({handler})", size, ref, note), function, single)
+
+
 def plan_call_floor(plan: Plan, pages: list) -> None:
     import workloads as w
 
@@ -327,11 +346,14 @@ def measure_memory(pages: list, quick: bool, scratch: Path) -> list[Row]:
                     break
     try:
         growth = peak_rss.growth_mb(str(path))
+        fed_growth = peak_rss.growth_mb(str(path), chunk=FEED_CHUNK)
     finally:
         path.unlink()
     rows.append(
         Row("memory", "html_parse_file, pages concatenated", written, note=note, result=f"+{growth:.2f} MB")
     )
+    label = "Parser, pages concatenated, fed in 64 KiB chunks"
+    rows.append(Row("memory", label, written, note=note, result=f"+{fed_growth:.2f} MB"))
     return rows
 
 
@@ -360,6 +382,8 @@ def main(argv: list[str]) -> int:
             plan_corpus(plan, selected, pages, executable)
             if "floor" in selected:
                 plan_call_floor(plan, pages)
+            if "feed" in selected:
+                plan_feed(plan, pages, args.quick)
         if "entities" in selected:
             plan_entities(plan, args.quick, Path(scratch), executable)
         plan.check()

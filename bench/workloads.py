@@ -448,3 +448,30 @@ def entity_document(size: int, random_state: int = 5) -> bytes:
         length += len(piece)
     parts.append("</p>\n</body></html>\n")
     return "".join(parts).encode("utf-8")
+
+
+# ---------------------------------------------------------------------------------------------------------
+# feed: one document fed to a Parser in pieces of a given size.
+
+
+def feed_pieces(pages: list[Page], size: int, piece: int) -> list[bytes]:
+    """The pages concatenated and cut to `size` bytes, in pieces of `piece` bytes."""
+    document = b"".join(page.data for page in pages)[:size]
+    return [document[start : start + piece] for start in range(0, len(document), piece)]
+
+
+def _htmltess_fed(handler: htmltess.HtmlHandler, pieces: list[bytes]) -> htmltess.HtmlHandler:
+    parser = htmltess.Parser(handler)
+    collections.deque(
+        map(parser.feed, pieces), maxlen=0
+    )  # the calls made from C, as a feeding loop in C would
+    parser.close()
+    return handler
+
+
+def htmltess_fed_w1(pieces: list[bytes]) -> CountingHandler:
+    return _htmltess_fed(CountingHandler(), pieces)
+
+
+def htmltess_fed_w1t(pieces: list[bytes]) -> TextCountingHandler:
+    return _htmltess_fed(TextCountingHandler(), pieces)

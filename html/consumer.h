@@ -67,6 +67,11 @@ class InputConsumer : public Unicode::InputStream {
   // a time, by ConsumeAny or Skip.
   void ReportInputErrors(Tokenizer& reporter);
 
+  // The most code points resolving a reference looks at, besides the run of
+  // letters and digits it reads to its end: a longest name, peeked at once,
+  // and the code point after it.
+  static constexpr size_t kNamedRefLookAhead = 33;
+
   // Resolves the reference after an already consumed "&". Writes one or two
   // code points to out and returns their number; 0 when there is none, with
   // the input as it was.

@@ -16,6 +16,7 @@ namespace {
 
 // The longest name, "CounterClockwiseContourIntegral;", bounds the look-ahead.
 constexpr size_t kLongestName = 32;
+static_assert(InputConsumer::kNamedRefLookAhead == kLongestName + 1, "a name is peeked, then the code point after it");
 
 // FNV-1a over the characters of a name.
 constexpr uint32_t kHashStart = 2166136261u;

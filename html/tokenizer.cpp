@@ -123,15 +123,26 @@ unsigned long Tokenizer::RunTextStates(unsigned long budget) {
 // state may run, so that the default path does not test for them.
 bool Tokenizer::Run(unsigned long steps) {
   interrupted = false;
-  return textStatesUsed ? RunSteps<true>(steps) : RunSteps<false>(steps);
+  return textStatesUsed ? RunSteps<true, false>(steps) : RunSteps<false, false>(steps);
 }
 
-template <bool TextStates>
+bool Tokenizer::RunFed(unsigned long steps, const FeedInputStream& input) {
+  interrupted = false;
+  fedInput = &input;
+  const bool more = textStatesUsed ? RunSteps<true, true>(steps) : RunSteps<false, true>(steps);
+  fedInput = nullptr;
+  return more;
+}
+
+// The fast paths need no care when feeding: they read only the window, and
+// stop before a sequence it does not hold whole.
+template <bool TextStates, bool Feeding>
 bool Tokenizer::RunSteps(unsigned long steps) {
   while (steps && !interrupted) {
     if (!outOfMemory) steps -= RunOrdinaryCodePoints<TextStates>(steps);
     if (outOfMemory) return false;
     if (!steps || interrupted) break;
+    if (Feeding && !NextStepHeld()) return false;
     --steps;
     if (!Step()) return false;
   }

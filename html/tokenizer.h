@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 
 #include "html/attr_name_index.h"
 #include "html/browser_rules.h"
@@ -10,6 +11,13 @@
 #include "html/run_scan.h"
 
 namespace Tessarin {
+
+class FeedInputStream;
+
+namespace Unicode {
+class HeldCodePoints;
+}  // namespace Unicode
+
 namespace Html {
 
 // The HTML tokenizer: a state machine over the code points of an InputConsumer
@@ -44,6 +52,18 @@ class Tokenizer {
   // and attribute names, attribute values and comments take a fast path that
   // skips the dispatch per code point.
   bool Run(unsigned long steps);
+  // Incremental input: runs as Run does over the bytes appended to `input` so
+  // far, but stops before a step that could read past them, so that no step
+  // takes their end for the end of the input, or a sequence cut short there
+  // for a whole one. Returns false when it stopped for that reason (or memory
+  // ran out), true when the budget ran out or a handler interrupted it. The
+  // consumer reads `input`, directly or through a BlockOnlyStream.
+  bool RunFed(unsigned long steps, const FeedInputStream& input);
+  // The most code points a step looks at, besides the two runs a step reads to
+  // their end: the letters and digits of a character reference and the text
+  // of a bogus comment. Resolving a named reference peeks at a longest name
+  // and the code point after it.
+  static constexpr size_t kLongestLookAhead = InputConsumer::kNamedRefLookAhead;
   // Ends the current Run after the callback that calls it.
   void Interrupt() { interrupted = true; }
   // Called by a handler during OnStartTag to acknowledge the self-closing flag.
@@ -102,7 +122,7 @@ class Tokenizer {
   // RunOrdinaryCodePoints. It consumes up to `budget` code points and returns
   // how many it consumed. The runs are kept out of line: inlined into the
   // dispatch they run short of registers and take more instructions.
-  template <bool TextStates>
+  template <bool TextStates, bool Feeding>
   bool RunSteps(unsigned long steps);
   template <bool TextStates>
   unsigned long RunOrdinaryCodePoints(unsigned long budget);
@@ -131,6 +151,19 @@ class Tokenizer {
                                                          unsigned long budget);
   // AppendRun to the attribute value; the value state stores itself as returnState.
   __attribute__((always_inline)) unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
+
+  // Feeding: whether the bytes appended so far hold everything the next step
+  // may read (see RunFed).
+  bool NextStepHeld();
+  // The character reference states read a reference whole: "#" if it is
+  // there, the letters and digits after it and the code point that ends them.
+  bool CharRefHeld(Unicode::HeldCodePoints& ahead);
+  // Whether a code point for which `ends` holds is held, the code points
+  // before it being read by the same step. A run that is not held yet is
+  // looked at again from where this look stopped, so that feeding a long run
+  // in small pieces stays linear.
+  template <typename Ends>
+  bool RunEndHeld(Unicode::HeldCodePoints& ahead, Ends ends);
 
   // One state step: what Tokenize does, inline for Run.
   bool Step() {
@@ -433,6 +466,17 @@ class Tokenizer {
   uint64_t tokenStart = 0;  // where the token under construction begins
   uint64_t blockEnd = 0;    // where a block of text reported within a run ends, during its callback
   uint64_t textStart = 0;   // where the characters of the block being reported begin
+
+  // Feeding: the input of the RunFed under way, and how far the last look at
+  // a run that was not held yet got: from which state, read position and
+  // pending code points, and up to how many bytes.
+  const FeedInputStream* fedInput = nullptr;
+  struct run_look_t {
+    State state = nullptr;
+    uint64_t offset = 0;
+    size_t pending = 0;
+    size_t bytes = 0;
+  } runLook;
 
   // Bits of doctypeFlags: the fields a DOCTYPE token does not have.
   static constexpr unsigned char kNameMissing = 1;

@@ -2,7 +2,10 @@
 // tokenizer callbacks into Python method calls, and the two parse functions.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +20,7 @@
 
 #include "html/consumer.h"
 #include "html/tokenizer.h"
+#include "stream/feed_stream.h"
 #include "stream/file_stream.h"
 #include "stream/memory_stream.h"
 #include "stream/source_positions.h"
@@ -287,6 +291,12 @@ class PythonHtmlHandler final : public Handler {
 
   // Whether parse errors go to OnError, with their codes and positions.
   bool ErrorMode() const { return errorMode; }
+
+  // Delivers the characters collected for OnText; false if the handler failed.
+  bool DeliverText() {
+    FlushText();
+    return !failed;
+  }
 
   // Called whenever Python code may have run outside the callbacks (signal
   // handlers, other threads): which methods are defaults is to be looked up again.
@@ -648,17 +658,21 @@ bool Lookup(const named_t<Value> (&table)[N], const char* name, const char* func
   return false;
 }
 
-// Parses the arguments of a parse function: two positional, the options
-// keyword-only. False with an exception set.
+// Parses the arguments of a parse function: two positional (one, the
+// handler, when `source` is null), the options keyword-only. False with an
+// exception set.
 bool ParseArguments(PyObject* args, PyObject* kwargs, const char* format, PyObject** handler, PyObject** source,
                     parse_options_t& options) {
   static const char* keywords[] = {"", "", "content_model", "scripting", "initial_state", "last_start_tag", nullptr};
+  char** names = const_cast<char**>(keywords);
   const char* function = std::strchr(format, ':') + 1;
   const char* mode = "none";
   int scripting = 1;
   const char* initialState = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), handler, source, &mode,
-                                   &scripting, &initialState, &options.lastStartTag))
+  if (source ? !PyArg_ParseTupleAndKeywords(args, kwargs, format, names, handler, source, &mode, &scripting,
+                                            &initialState, &options.lastStartTag)
+             : !PyArg_ParseTupleAndKeywords(args, kwargs, format, names + 1, handler, &mode, &scripting, &initialState,
+                                            &options.lastStartTag))
     return false;
   options.scripting = scripting;
   if (options.lastStartTag != Py_None && !PyUnicode_Check(options.lastStartTag)) {
@@ -704,42 +718,110 @@ class RunningTokenizer {
   PythonHtmlHandler& handler;
 };
 
-// Builds the pipeline over a byte stream, runs the tokenizer to the end of
-// input and tears the pipeline down in reverse order. False with a Python
-// exception set when a callback raised, a signal handler raised, or memory ran
-// out. No C++ exception leaves it. When errors go to OnError, the input-stream
-// errors are reported too.
-bool Tokenize(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options, bool inputErrors) {
-  try {
-    SourcePositions positions(bytes);
-    Tessarin::Unicode::InputStream codePoints(bytes);
-    InputConsumer consumer(codePoints);
-    Tokenizer tokenizer(consumer);
+// The stages from a byte stream to the handler, set up as the options say.
+// When errors go to OnError, the input-stream errors are reported too.
+// Members are torn down in reverse order.
+struct Pipeline {
+  Pipeline(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options)
+      : positions(bytes),
+        codePoints(bytes),
+        consumer(codePoints),
+        tokenizer(consumer),
+        codePointOffsets(options.codePointOffsets) {
     tokenizer.SetHandler(handler);
-    if (inputErrors) consumer.ReportInputErrors(tokenizer);
+    if (handler.ErrorMode()) consumer.ReportInputErrors(tokenizer);
     ApplyOptions(tokenizer, options);
-    RunningTokenizer running(handler, tokenizer, positions, options.codePointOffsets);
+  }
+
+  SourcePositions positions;
+  Tessarin::Unicode::InputStream codePoints;
+  InputConsumer consumer;
+  Tokenizer tokenizer;
+  bool codePointOffsets;
+};
+
+// Runs the pipeline's tokenizer by `run`, which runs up to
+// Turns::kCheckInterval steps and says whether there is more to run, giving
+// turns in between. False with a Python exception set when a callback raised,
+// a signal handler raised, or memory ran out; no C++ exception leaves it.
+template <typename RunSome>
+bool Drive(PythonHtmlHandler& handler, Pipeline& pipeline, RunSome run) {
+  Tokenizer& tokenizer = pipeline.tokenizer;
+  try {
+    RunningTokenizer running(handler, tokenizer, pipeline.positions, pipeline.codePointOffsets);
     Turns turns;
-    while (tokenizer.Run(Turns::kCheckInterval) && !handler.Failed()) {
+    while (run() && !handler.Failed()) {
       if (!turns.Give()) return false;
       handler.PythonMayHaveRun();
     }
-    if (handler.Failed()) return false;
-    if (tokenizer.OutOfMemory()) {
-      PyErr_NoMemory();
-      return false;
-    }
-    return true;
+  } catch (const std::bad_alloc&) {
+    if (!PyErr_Occurred()) PyErr_NoMemory();
+    return false;
+  }
+  if (handler.Failed()) return false;
+  if (tokenizer.OutOfMemory()) {
+    PyErr_NoMemory();
+    return false;
+  }
+  return true;
+}
+
+// Tokenizes a whole byte stream to the end of input.
+bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options) {
+  if (!handler.BeginParse()) return false;
+  try {
+    Pipeline pipeline(bytes, handler, options);
+    Tokenizer& tokenizer = pipeline.tokenizer;
+    return Drive(handler, pipeline, [&] { return tokenizer.Run(Turns::kCheckInterval); });
   } catch (const std::bad_alloc&) {
     if (!PyErr_Occurred()) PyErr_NoMemory();
     return false;
   }
 }
 
-bool Parse(RawInputStream& bytes, PythonHtmlHandler& handler, const parse_options_t& options) {
-  if (!handler.BeginParse()) return false;
-  return Tokenize(bytes, handler, options, handler.ErrorMode());
-}
+// A parse whose input arrives in pieces, for a handler that BeginParse has
+// prepared. Each piece is tokenized as far as the bytes fed so far determine
+// the tokens; Close tokenizes the rest to the end of input.
+class FedParse {
+ public:
+  // Throws std::bad_alloc when memory runs out.
+  FedParse(PythonHtmlHandler& handler, const parse_options_t& options)
+      : handler(handler), pipeline(input, handler, options) {}
+
+  // False with a Python exception set when the parse failed; it is then over.
+  bool Feed(const void* data, size_t size) {
+    Tokenizer& tokenizer = pipeline.tokenizer;
+    // The source of the token under construction stays held, so that its span
+    // and position can be asked for; what is dropped is counted first.
+    const uint64_t keep = tokenizer.CurrentSpan().start;
+    if (!input.Append(data, size, keep, [&](uint64_t dropTo) { pipeline.positions.Forget(dropTo); })) {
+      PyErr_NoMemory();
+      return false;
+    }
+    handler.PythonMayHaveRun();
+    // The text collected for OnText so far is delivered at once rather than
+    // with whatever comes next, which may be a feed away.
+    return Drive(handler, pipeline, [&] {
+      if (tokenizer.RunFed(Turns::kCheckInterval, input)) return true;
+      handler.DeliverText();
+      return false;
+    });
+  }
+
+  // Spans are to count code points: the pieces are str.
+  void CountCodePoints() { pipeline.codePointOffsets = true; }
+
+  bool Close() {
+    handler.PythonMayHaveRun();
+    Tokenizer& tokenizer = pipeline.tokenizer;
+    return Drive(handler, pipeline, [&] { return tokenizer.Run(Turns::kCheckInterval); });
+  }
+
+ private:
+  PythonHtmlHandler& handler;
+  Tessarin::FeedInputStream input;
+  Pipeline pipeline;
+};
 
 // The lowest address of the calling thread's stack, found once per thread; 0
 // when unknown.
@@ -800,22 +882,35 @@ class HandlerClaim {
 
   explicit operator bool() const { return native != nullptr; }
   PythonHtmlHandler& operator*() const { return *native; }
+  // Hands the claim over: the caller ends it with EndParse.
+  PythonHtmlHandler* Keep() {
+    PythonHtmlHandler* kept = native;
+    native = nullptr;
+    return kept;
+  }
 
  private:
   PythonHtmlHandler* native = nullptr;
 };
 
-// Runs one parse with a claimed handler, bounded by the recursion limit and the
-// free stack. True (a new reference), or null with an exception set.
-PyObject* RunParse(PythonHtmlHandler& handler, RawInputStream& bytes, const parse_options_t& options) {
-  if (Py_EnterRecursiveCall(" while parsing an HTML document")) return nullptr;
+// Runs `parse` (which returns false with an exception set when it fails) with
+// a claimed handler, bounded by the recursion limit and the free stack.
+template <typename ParseSome>
+bool Guarded(ParseSome parse) {
+  if (Py_EnterRecursiveCall(" while parsing an HTML document")) return false;
   bool ok = false;
   if (StackNearlyExhausted())
     PyErr_SetString(PyExc_RecursionError, "stack exhausted while parsing an HTML document");
   else
-    ok = Parse(bytes, handler, options);
+    ok = parse();
   Py_LeaveRecursiveCall();
-  if (!ok) return nullptr;
+  return ok;
+}
+
+// Runs one parse of a whole byte stream. True (a new reference), or null with
+// an exception set.
+PyObject* RunParse(PythonHtmlHandler& handler, RawInputStream& bytes, const parse_options_t& options) {
+  if (!Guarded([&] { return Parse(bytes, handler, options); })) return nullptr;
   Py_RETURN_TRUE;
 }
 
@@ -860,14 +955,73 @@ PyObject* html_parse_string(PyObject*, PyObject* args, PyObject* kwargs) {
 // its filename) for a file that could not be opened or read.
 PyObject* RaiseFileError(int error, PyObject* path) {
   if (error == ENOMEM) return PyErr_NoMemory();
-  const char* message =
-      error == ESPIPE ? "Not a regular file; read it and pass its bytes to html_parse_string()" : std::strerror(error);
+  const char* message = error == ESPIPE ? "Not a regular file" : std::strerror(error);
   PyObject* exception = PyObject_CallFunction(PyExc_OSError, "isO", error, message, path);
   if (exception) {
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception)), exception);
     Py_DECREF(exception);
   }
   return nullptr;
+}
+
+// Whether the path names a pipe, FIFO, terminal, socket or device: something
+// that is neither a regular file nor a directory.
+bool IsStream(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+// Runs a system call that may wait without the interpreter lock, and again
+// after a signal whose handlers did not raise. Its result: negative with errno
+// set, or with a Python exception set when a signal handler raised.
+template <typename Call>
+long WithoutLock(Call call) {
+  for (;;) {
+    PyThreadState* thread = PyEval_SaveThread();
+    const long result = call();
+    const int error = errno;
+    PyEval_RestoreThread(thread);
+    if (result >= 0 || error != EINTR) {
+      errno = error;
+      return result;
+    }
+    if (PyErr_CheckSignals() < 0) return -1;
+  }
+}
+
+// Parses a stream as it comes, read in chunks and fed to a FedParse: its
+// size is not known, and it cannot be read again. A FIFO is opened as a
+// reader would open it, waiting for a writer. A read error ends the input
+// there, as for a regular file. True, or false with an exception set.
+bool ParseStream(PythonHtmlHandler& handler, const char* path, PyObject* pathArg, const parse_options_t& options) {
+  const int fd = static_cast<int>(WithoutLock([&] { return open(path, O_RDONLY | O_CLOEXEC); }));
+  if (fd < 0) {
+    if (!PyErr_Occurred()) RaiseFileError(errno, pathArg);
+    return false;
+  }
+  int readError = 0;
+  bool ok = handler.BeginParse() && Guarded([&] {
+              try {
+                FedParse parse(handler, options);
+                std::vector<unsigned char> chunk(FileInputStream::kBufferSize);
+                for (;;) {
+                  const long got = WithoutLock([&] { return read(fd, chunk.data(), chunk.size()); });
+                  if (got < 0 && PyErr_Occurred()) return false;
+                  if (got < 0) readError = errno;
+                  if (got <= 0) return parse.Close();
+                  if (!parse.Feed(chunk.data(), static_cast<size_t>(got))) return false;
+                }
+              } catch (const std::bad_alloc&) {
+                if (!PyErr_Occurred()) PyErr_NoMemory();
+                return false;
+              }
+            });
+  close(fd);
+  if (ok && readError) {
+    RaiseFileError(readError, pathArg);
+    ok = false;
+  }
+  return ok;
 }
 
 PyObject* html_parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -881,7 +1035,12 @@ PyObject* html_parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
   if (!PyUnicode_FSConverter(pathArg, &path)) return nullptr;
 
   PyObject* result = nullptr;
-  {
+  if (IsStream(PyBytes_AS_STRING(path))) {
+    if (ParseStream(*handler, PyBytes_AS_STRING(path), pathArg, options)) {
+      Py_INCREF(Py_True);
+      result = Py_True;
+    }
+  } else {
     FileInputStream bytes(PyBytes_AS_STRING(path));
     if (bytes.OpenError()) {
       RaiseFileError(bytes.OpenError(), pathArg);
@@ -896,6 +1055,211 @@ PyObject* html_parse_file(PyObject*, PyObject* args, PyObject* kwargs) {
   }
   Py_DECREF(path);
   return result;
+}
+
+// htmltess.Parser: a parse fed in pieces by feed() and ended by close(). The
+// handler stays claimed from the parser's creation until it is closed, fails,
+// is left by a with-block on an exception, or is deallocated; the last two end
+// the parse without any further callback.
+struct tessarin_Parser {
+  PyObject_HEAD PyObject* handler;  // the HtmlHandler, until the parser is closed
+  FedParse* parse;                  // null once the parser is closed
+  unsigned char kind;               // what it is fed: kNotFedYet, kFedStr or kFedBytes
+  bool running;                     // a feed or close is under way
+};
+
+enum : unsigned char { kNotFedYet, kFedStr, kFedBytes };
+
+PythonHtmlHandler& NativeHandler(PyObject* handler) {
+  return *reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler;
+}
+
+// Ends the parse without a callback: the pipeline and the text buffer are
+// released, and the handler is free for another parse.
+void Parser_end(tessarin_Parser* self) {
+  delete self->parse;
+  self->parse = nullptr;
+  if (self->handler) NativeHandler(self->handler).EndParse();
+  Py_CLEAR(self->handler);
+}
+
+// Whether the parser can run now; RuntimeError naming `method` when it is
+// closed or already running (from one of its own callbacks or another thread).
+bool Parser_ready(tessarin_Parser* self, const char* method) {
+  if (self->running) {
+    PyErr_Format(PyExc_RuntimeError, "%s(): the parser is already running, in one of its callbacks or another thread",
+                 method);
+    return false;
+  }
+  if (!self->parse) {
+    PyErr_Format(PyExc_RuntimeError, "%s(): the parser is closed", method);
+    return false;
+  }
+  return true;
+}
+
+PyObject* Parser_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  PyObject* handlerArg;
+  parse_options_t options;
+  if (!ParseArguments(args, kwargs, "O|$spzO:Parser", &handlerArg, nullptr, options)) return nullptr;
+  HandlerClaim claim(handlerArg, "Parser");
+  if (!claim || !(*claim).BeginParse()) return nullptr;
+  tessarin_Parser* self = reinterpret_cast<tessarin_Parser*>(type->tp_alloc(type, 0));
+  if (!self) return nullptr;
+  try {
+    self->parse = new FedParse(*claim, options);
+  } catch (const std::bad_alloc&) {
+    Py_DECREF(self);
+    return PyErr_NoMemory();
+  }
+  claim.Keep();
+  Py_INCREF(handlerArg);
+  self->handler = handlerArg;
+  return reinterpret_cast<PyObject*>(self);
+}
+
+// Runs `step` on the parse; a failure ends the parse, and its exception propagates.
+template <typename Step>
+bool Parser_run(tessarin_Parser* self, Step step) {
+  self->running = true;
+  bool ok = Guarded([&] { return step(*self->parse); });
+  self->running = false;
+  if (!ok) Parser_end(self);
+  return ok;
+}
+
+PyObject* Parser_feed(PyObject* op, PyObject* data) {
+  tessarin_Parser* self = reinterpret_cast<tessarin_Parser*>(op);
+  const bool isStr = PyUnicode_Check(data);
+  if (!isStr && !PyObject_CheckBuffer(data)) {
+    return PyErr_Format(PyExc_TypeError, "feed() argument must be str or a bytes-like object, not %.200s",
+                        Py_TYPE(data)->tp_name);
+  }
+  const unsigned char kind = isStr ? kFedStr : kFedBytes;
+  if (self->kind != kNotFedYet && self->kind != kind) {
+    return PyErr_Format(PyExc_TypeError, "feed() argument must be %s, as before, not %.200s",
+                        isStr ? "a bytes-like object" : "str", Py_TYPE(data)->tp_name);
+  }
+  if (!Parser_ready(self, "feed")) return nullptr;
+  self->kind = kind;
+  if (isStr) self->parse->CountCodePoints();
+  bool ok;
+  if (isStr && PyUnicode_IS_ASCII(data)) {
+    ok = Parser_run(self, [&](FedParse& parse) {
+      return parse.Feed(PyUnicode_DATA(data), static_cast<size_t>(PyUnicode_GET_LENGTH(data)));
+    });
+  } else if (isStr) {
+    // Lone surrogates are kept, as html_parse_string keeps them.
+    PyObject* encoded = PyUnicode_AsEncodedString(data, "utf-8", "surrogatepass");
+    if (!encoded) return nullptr;
+    ok = Parser_run(self, [&](FedParse& parse) {
+      return parse.Feed(PyBytes_AS_STRING(encoded), static_cast<size_t>(PyBytes_GET_SIZE(encoded)));
+    });
+    Py_DECREF(encoded);
+  } else if (PyBytes_CheckExact(data)) {
+    // A bytes object cannot change: it is read without exporting a buffer.
+    ok = Parser_run(self, [&](FedParse& parse) {
+      return parse.Feed(PyBytes_AS_STRING(data), static_cast<size_t>(PyBytes_GET_SIZE(data)));
+    });
+  } else {
+    // The bytes are copied before any callback runs: the buffer is free again at once.
+    Py_buffer view;
+    if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
+    ok = Parser_run(self, [&](FedParse& parse) { return parse.Feed(view.buf, static_cast<size_t>(view.len)); });
+    PyBuffer_Release(&view);
+  }
+  if (!ok) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* Parser_close(PyObject* op, PyObject*) {
+  tessarin_Parser* self = reinterpret_cast<tessarin_Parser*>(op);
+  if (!Parser_ready(self, "close")) return nullptr;
+  if (!Parser_run(self, [](FedParse& parse) { return parse.Close(); })) return nullptr;
+  Parser_end(self);
+  Py_RETURN_TRUE;
+}
+
+PyObject* Parser_enter(PyObject* self, PyObject*) {
+  Py_INCREF(self);
+  return self;
+}
+
+// A with-block closes the parser when it ends normally; when it ends with an
+// exception, the parse is abandoned without OnEof or any other callback, and
+// the exception propagates.
+PyObject* Parser_exit(PyObject* op, PyObject* args) {
+  tessarin_Parser* self = reinterpret_cast<tessarin_Parser*>(op);
+  PyObject* excType = Py_None;
+  PyObject* ignored;
+  if (!PyArg_UnpackTuple(args, "__exit__", 0, 3, &excType, &ignored, &ignored)) return nullptr;
+  if (self->running && !Parser_ready(self, "__exit__")) return nullptr;
+  if (self->parse && excType == Py_None) {
+    PyObject* closed = Parser_close(op, nullptr);
+    if (!closed) return nullptr;
+    Py_DECREF(closed);
+  }
+  Parser_end(self);
+  Py_RETURN_FALSE;
+}
+
+PyObject* Parser_reduce(PyObject* self, PyObject*) {
+  return PyErr_Format(PyExc_TypeError, "cannot pickle '%.200s' object: it holds a parse under way",
+                      Py_TYPE(self)->tp_name);
+}
+
+int Parser_traverse(PyObject* op, visitproc visit, void* arg) {
+  Py_VISIT(reinterpret_cast<tessarin_Parser*>(op)->handler);
+  return 0;
+}
+
+int Parser_clear(PyObject* op) {
+  Parser_end(reinterpret_cast<tessarin_Parser*>(op));
+  return 0;
+}
+
+void Parser_dealloc(PyObject* op) {
+  PyObject_GC_UnTrack(op);
+  Parser_end(reinterpret_cast<tessarin_Parser*>(op));
+  Py_TYPE(op)->tp_free(op);
+}
+
+PyMethodDef tessarin_Parser_methods[] = {
+    {"feed", Parser_feed, METH_O,
+     "feed($self, data, /)\n--\n\n"
+     "Add a piece of the document (str, or a bytes-like object holding UTF-8; the same kind on every call)\n"
+     "and report the tokens it completes. Returns None."},
+    {"close", Parser_close, METH_NOARGS,
+     "close($self, /)\n--\n\n"
+     "End the document: report the tokens still pending and OnEof. Returns True."},
+    {"__enter__", Parser_enter, METH_NOARGS, "__enter__($self, /)\n--\n\nReturns the parser."},
+    {"__exit__", Parser_exit, METH_VARARGS,
+     "__exit__($self, exc_type, exc, traceback, /)\n--\n\n"
+     "Close the parser; on an exception, end the parse without further callbacks."},
+    {"__reduce__", Parser_reduce, METH_NOARGS, "__reduce__($self, /)\n--\n\nParsers cannot be pickled."},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyTypeObject tessarin_ParserType;
+
+bool ReadyParserType() {
+  PyTypeObject& type = tessarin_ParserType;
+  if (type.tp_flags & Py_TPFLAGS_READY) return true;
+  Py_SET_REFCNT(&type, 1);
+  type.tp_name = "htmltess.Parser";
+  type.tp_basicsize = sizeof(tessarin_Parser);
+  type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+  type.tp_doc =
+      "Parser(handler, /, *, content_model='none', scripting=True, initial_state=None, last_start_tag=None)\n"
+      "--\n\n"
+      "An HTML document fed in pieces: feed() each piece as it arrives, then close(). The handler's\n"
+      "callbacks are called as in html_parse_string over the whole document, as soon as the pieces fed\n"
+      "so far determine them; text may arrive in more OnText runs. A with-block closes the parser.";
+  type.tp_methods = tessarin_Parser_methods;
+  type.tp_new = Parser_new;
+  type.tp_dealloc = Parser_dealloc;
+  type.tp_traverse = Parser_traverse;
+  type.tp_clear = Parser_clear;
+  return PyType_Ready(&type) == 0;
 }
 
 // Default callbacks: each ignores its arguments and returns None.
@@ -1157,8 +1521,9 @@ PyModuleDef htmltessModule = {
     "An exact, fast HTML tokenizer following the tokenization stage of the WHATWG HTML standard.\n\n"
     "Subclass HtmlHandler, override the callbacks you need (OnStartTag, OnEndTag, OnChar or OnText,\n"
     "OnComment, OnDoctype, OnParseError, OnEof) and pass an instance with a document to\n"
-    "html_parse_string (str or UTF-8 bytes-like object) or html_parse_file (a path). Every token\n"
-    "reaches its callback the moment it is recognised, in document order.",
+    "html_parse_string (str or UTF-8 bytes-like object) or html_parse_file (a path), or feed the\n"
+    "document in pieces to a Parser. Every token reaches its callback the moment it is recognised,\n"
+    "in document order.",
     -1,
     tessarin_methods,
     nullptr,
@@ -1169,7 +1534,7 @@ PyModuleDef htmltessModule = {
 }  // namespace
 
 PyMODINIT_FUNC PyInit_htmltess(void) {
-  if (!ReadyHandlerType()) return nullptr;
+  if (!ReadyHandlerType() || !ReadyParserType()) return nullptr;
   for (int i = 0; i < kMethodCount; ++i) {
     if (!methodNames[i] && !(methodNames[i] = PyUnicode_InternFromString(methodNameStrings[i]))) return nullptr;
   }
@@ -1192,6 +1557,13 @@ PyMODINIT_FUNC PyInit_htmltess(void) {
       Py_DECREF(module);
       return nullptr;
     }
+  }
+  PyObject* parserType = reinterpret_cast<PyObject*>(&tessarin_ParserType);
+  Py_INCREF(parserType);
+  if (PyModule_AddObject(module, "Parser", parserType) < 0) {
+    Py_DECREF(parserType);
+    Py_DECREF(module);
+    return nullptr;
   }
   if (PyModule_AddStringConstant(module, "__version__", HTMLTESS_VERSION) < 0) {
     Py_DECREF(module);

@@ -18,6 +18,7 @@ import errno
 import functools
 import json
 import os
+import stat
 import sys
 import time
 from typing import BinaryIO, Callable
@@ -26,6 +27,8 @@ import htmltess
 
 # Output lines are collected and written in blocks of this many.
 _BLOCK = 4096
+# Standard input and other streams are read in chunks of at most this many bytes.
+_CHUNK = 65536
 
 _encode = json.JSONEncoder(ensure_ascii=False).encode
 _RUN_END = '"]\n'
@@ -225,19 +228,34 @@ def parse(handler: htmltess.HtmlHandler, path: str, options: dict[str, object]) 
 
     A file that reports a size is read as it is parsed; standard input and
     paths that report none (pipes such as <(cmd), devices, the files of /proc)
-    are read into memory first, so that their size is known.
+    are read in chunks and fed to a Parser as they come, never held whole.
     """
     if path == "-":
-        data = sys.stdin.buffer.read()
-    else:
-        size = os.stat(path).st_size
-        if size:
-            htmltess.html_parse_file(handler, path, **options)
-            return size
-        with open(path, "rb") as file:
-            data = file.read()
-    htmltess.html_parse_string(handler, data, **options)
-    return len(data)
+        return feed(handler, sys.stdin.buffer, options)
+    info = os.stat(path)
+    if stat.S_ISREG(info.st_mode) and info.st_size:
+        htmltess.html_parse_file(handler, path, **options)
+        return info.st_size
+    with open(path, "rb") as file:
+        return feed(handler, file, options)
+
+
+def feed(handler: htmltess.HtmlHandler, file: BinaryIO, options: dict[str, object]) -> int:
+    """Feeds what the file holds to a Parser, chunk by chunk, and returns its size in bytes.
+
+    A read error ends the document there: what was read is parsed to its end, then the error is raised.
+    """
+    parser = htmltess.Parser(handler, **options)
+    size = 0
+    try:
+        while chunk := file.read1(_CHUNK):
+            parser.feed(chunk)
+            size += len(chunk)
+    except OSError:
+        parser.close()
+        raise
+    parser.close()
+    return size
 
 
 def print_tokens(

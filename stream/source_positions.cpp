@@ -104,8 +104,8 @@ size_t CountPlainBlocks(const unsigned char*, size_t, source_point_t&) { return 
 
 }  // namespace
 
-source_point_t SourcePositions::Find(uint64_t offset, uint64_t after) {
-  const source_point_t* from = &checkpoints[0];
+source_point_t SourcePositions::Reach(uint64_t offset, uint64_t after) {
+  const source_point_t* from = floor.offset <= offset ? &floor : &checkpoints[0];
   for (const source_point_t& answer : answers) {
     if (answer.offset <= offset && answer.offset > from->offset) from = &answer;
   }
@@ -114,6 +114,11 @@ source_point_t SourcePositions::Find(uint64_t offset, uint64_t after) {
   source_point_t found = Walk(*from, offset, after);
   answers[nextAnswer] = found;
   nextAnswer = (nextAnswer + 1) % kAnswers;
+  return found;
+}
+
+source_point_t SourcePositions::Find(uint64_t offset, uint64_t after) {
+  source_point_t found = Reach(offset, after);
   // After a CR, the place is on the next line unless it is the LF of CR LF.
   if (found.afterCr) {
     unsigned char next[4];

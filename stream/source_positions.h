@@ -34,17 +34,24 @@ class SourcePositions {
 
   // The place `after` code points past the code point that begins at byte `offset`.
   source_point_t Find(uint64_t offset, uint64_t after = 0);
+  // The stream is about to drop the bytes before `offset`, which is the start
+  // of a code point: they are counted now, and places from there on are
+  // counted from there. Places before it can no longer be found.
+  void Forget(uint64_t offset) { floor = Reach(offset, 0); }
 
  private:
   static constexpr uint64_t kStride = 64 * 1024;
   static constexpr unsigned kAnswers = 4;
 
+  // Find before a place after a CR is put on its line: the walk's own state.
+  source_point_t Reach(uint64_t offset, uint64_t after);
   // Counts on from `point` to `offset`, then `after` code points further.
   source_point_t Walk(source_point_t point, uint64_t offset, uint64_t after);
 
   RawInputStream& bytes;
   source_point_t answers[kAnswers];
   unsigned nextAnswer = 0;
+  source_point_t floor;                     // where the bytes the stream still holds begin
   std::vector<source_point_t> checkpoints;  // the first place at or past each multiple of kStride reached
 };
 

@@ -115,6 +115,10 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   // DecodePop through the block operations.
   size_t DecodePopCounted(unsigned int& cp);
 
+  // The code points put back or decoded ahead, which come before the bytes.
+  size_t PendingCount() const { return pending.size(); }
+  unsigned int PendingAt(size_t i) const { return pending[i].cp; }
+
   // One code point through the same path as Pop(cp), without a virtual call.
   bool PopOne(unsigned int& cp) {
     unsigned length;
@@ -204,6 +208,56 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
   const fence_rule_t* fence = nullptr;
   uint64_t fenceOffset = 0;  // the code points before it are clear of the rule
   size_t fenceIndex = 0;     // the fence as an index into the held bytes
+};
+
+// Reads the code points ahead of a stream as far as they are held whole,
+// consuming nothing: first the pending ones, then those decoded from `bytes`,
+// which must be all the bytes that the byte stream holds after its read
+// position, in its window or not. A sequence cut short by the end of the bytes
+// is not decoded, since more bytes may complete it.
+class HeldCodePoints {
+ public:
+  HeldCodePoints(const InputStream& stream, const unsigned char* bytes, size_t size)
+      : stream(stream), bytes(bytes), size(size) {}
+
+  // The next code point; false when no more is held whole.
+  bool Next(unsigned int& cp) {
+    if (pendingRead < stream.PendingCount()) {
+      cp = stream.PendingAt(pendingRead++);
+      return true;
+    }
+    if (used == size) return false;
+    const unsigned length = InputStream::SequenceLength(bytes[used]);
+    if (length > size - used) {
+      cut = true;
+      return false;
+    }
+    cp = InputStream::Decode(bytes + used, length);
+    used += length;
+    return true;
+  }
+  // Reads up to n code points and returns how many were held.
+  size_t Skip(size_t n) {
+    unsigned int cp;
+    size_t done = 0;
+    while (done < n && Next(cp)) ++done;
+    return done;
+  }
+  // Whether the bytes end inside a sequence (known once Next returned false).
+  bool Cut() const { return cut; }
+  // The bytes decoded so far. Once the pending code points have been read,
+  // a reader may move on to a point it reached before, at `used` bytes.
+  size_t BytesUsed() const { return used; }
+  bool InBytes() const { return pendingRead == stream.PendingCount(); }
+  void SkipTo(size_t bytesUsed) { used = bytesUsed; }
+
+ private:
+  const InputStream& stream;
+  size_t pendingRead = 0;
+  const unsigned char* bytes;
+  size_t size;
+  size_t used = 0;
+  bool cut = false;
 };
 
 // The code points already pending are looked at first, then the bytes after

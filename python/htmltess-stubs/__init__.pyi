@@ -1,8 +1,10 @@
 """An exact WHATWG HTML tokenizer reporting every token to a handler object."""
 
+from types import TracebackType
 from typing import Literal
 
 from _typeshed import ReadableBuffer, StrOrBytesPath
+from typing_extensions import Self
 
 __version__: str
 
@@ -38,6 +40,44 @@ class HtmlHandler:
         """From any callback: whether "<![CDATA[" opens a CDATA section from now on."""
 
 HtmlParser = HtmlHandler
+
+class Parser:
+    """An HTML document fed in pieces: feed() each piece as it arrives, then close().
+
+    The handler's callbacks are those of html_parse_string over the whole document,
+    made as soon as the pieces fed so far determine them; text may come in more OnText runs.
+    """
+
+    def __init__(
+        self,
+        handler: HtmlHandler,
+        /,
+        *,
+        content_model: Literal["none", "browser"] = "none",
+        scripting: bool = True,
+        initial_state: Literal[
+            "Data state",
+            "RCDATA state",
+            "RAWTEXT state",
+            "Script data state",
+            "PLAINTEXT state",
+            "CDATA section state",
+        ]
+        | None = None,
+        last_start_tag: str | None = None,
+    ) -> None: ...
+    def feed(self, data: str | ReadableBuffer, /) -> None:
+        """One piece: str, or UTF-8 bytes-like; the same kind on every call."""
+    def close(self) -> Literal[True]:
+        """Ends the document: the pending tokens, then OnEof."""
+    def __enter__(self) -> Self: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc: BaseException | None,
+        traceback: TracebackType | None,
+        /,
+    ) -> Literal[False]: ...
 
 def html_parse_string(
     handler: HtmlHandler,

@@ -1,17 +1,18 @@
 // libFuzzer target over the C++ core. The first byte of an input chooses the
 // content model and the state tokenizing starts in (see Options); the rest is
-// tokenized from memory one Tokenize step at a time, from a file, and from
-// memory driven by Run with a small step budget and with a larger one, once
-// with the fast paths testing 16 bytes at a time and once with their
-// byte-at-a-time loops alone. Every token is read whole as it is delivered,
-// the end of file must be reported exactly once and last, and all the event
-// streams must agree.
+// tokenized from memory one Tokenize step at a time, from a file, from memory
+// driven by Run with a small step budget and with a larger one, once with the
+// fast paths testing 16 bytes at a time and once with their byte-at-a-time
+// loops alone, and fed in pieces whose sizes its first bytes pick. Every token
+// is read whole as it is delivered, the end of file must be reported exactly
+// once and last, and all the event streams must agree.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "stream/feed_stream.h"
 #include "tests/cpp/recording_handler.h"
 
 namespace {
@@ -55,6 +56,14 @@ struct CheckingHandler final : TessarinTest::RecordingHandler {
   bool switches;
 };
 
+// The events of a handler at the end of the input, which must be reported once and last.
+const std::string& CheckedEvents(const CheckingHandler& handler, const Tessarin::Html::Tokenizer& tokenizer) {
+  Check(!tokenizer.OutOfMemory(), "out of memory");
+  const std::string& events = handler.events;
+  Check(handler.eofCount == 1 && events.compare(events.size() - 3, 3, "EOF") == 0, "a callback after the end of file");
+  return events;
+}
+
 // Tokenizes to the end of file and returns the events. With runSteps > 0 the
 // tokenizer is driven by Run(runSteps), otherwise by Tokenize.
 std::string Tokenize(const std::string& input, TessarinTest::Source source, unsigned long runSteps,
@@ -71,11 +80,31 @@ std::string Tokenize(const std::string& input, TessarinTest::Source source, unsi
     more = runSteps ? p.tokenizer.Run(runSteps) : p.tokenizer.Tokenize();
     Check(more == (p.handler.eofCount == 0), "Tokenize/Run result disagrees with the end of file");
   } while (more);
-  Check(!p.tokenizer.OutOfMemory(), "out of memory");
-  const std::string& events = p.handler.events;
-  Check(p.handler.eofCount == 1 && events.compare(events.size() - 3, 3, "EOF") == 0,
-        "a callback after the end of file");
-  return events;
+  return CheckedEvents(p.handler, p.tokenizer);
+}
+
+// Feeds the input in pieces of 1 to 16 bytes, their sizes cycling through the
+// input's first four bytes, and then ends it; returns the events.
+std::string TokenizeFed(const std::string& input, const Options& options) {
+  Tessarin::FeedInputStream bytes;
+  Tessarin::Unicode::InputStream codePoints(bytes);
+  Tessarin::Html::InputConsumer consumer(codePoints);
+  Tessarin::Html::Tokenizer tokenizer(consumer);
+  CheckingHandler handler(input.size() % 2 == 0, options.Has(5));
+  tokenizer.SetHandler(handler);
+  options.Apply(tokenizer);
+  const unsigned long maxCalls = 8 * input.size() + 16;
+  unsigned long calls = 0;
+  for (size_t start = 0, piece = 0; start < input.size(); ++piece) {
+    const size_t size =
+        std::min<size_t>(1 + static_cast<uint8_t>(input[piece % 4 % input.size()]) % 16, input.size() - start);
+    Check(bytes.Append(input.data() + start, size), "append");
+    start += size;
+    while (tokenizer.RunFed(8, bytes)) Check(++calls <= maxCalls, "feeding does not progress");
+    Check(handler.eofCount == 0, "the end of file before the end of the input");
+  }
+  while (tokenizer.Run(8)) Check(++calls <= maxCalls, "tokenizer does not progress");
+  return CheckedEvents(handler, tokenizer);
 }
 
 void CheckSame(const std::string& expected, const std::string& actual, const char* what) {
@@ -97,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string expected = Tokenize(input, TessarinTest::Source::Memory, 0, options);
   CheckSame(expected, Tokenize(input, TessarinTest::Source::File, 0, options), "Tokenize from a file");
   CheckSame(expected, Tokenize(input, TessarinTest::Source::Memory, 1 + size % 5, options), "Run from memory");
+  CheckSame(expected, TokenizeFed(input, options), "fed in pieces");
   const unsigned long wideSteps = 16 + size % 48;
   CheckSame(expected, Tokenize(input, TessarinTest::Source::Memory, wideSteps, options), "Run, 16 bytes at a time");
 #if defined(__SSE2__)

@@ -9,9 +9,10 @@ import sys
 import threading
 
 import htmltess as htmltess_module
+import htmltess_cli
 import pytest
 from htmltess_cli import TOKEN_KINDS
-from recording import tokens
+from recording import Recorder, tokens
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "hello.html"
 
@@ -182,3 +183,29 @@ def test_a_closed_pipe_ends_quietly(tmp_path):
     process.stdout.close()
     stderr = process.stderr.read()
     assert (process.wait(), stderr) == (0, b"")
+
+
+class Pieces:
+    """A stream that hands out its pieces one read at a time, noting how many events the handler had."""
+
+    def __init__(self, recorder, pieces):
+        self.recorder, self.pieces, self.seen = recorder, list(pieces), []
+
+    def read1(self, size):
+        self.seen.append(len(self.recorder.events))
+        piece = self.pieces.pop(0)
+        if isinstance(piece, Exception):
+            raise piece
+        return piece
+
+
+def test_streams_are_parsed_as_they_are_read():
+    recorder = Recorder()
+    stream = Pieces(recorder, [b"<p>a", b"&amp", b";</p>", b""])
+    assert htmltess_cli.feed(recorder, stream, {}) == 13
+    assert stream.seen == [0, 2, 2, 4]
+    recorder = Recorder()
+    stream = Pieces(recorder, [b"<p>a&amp", OSError(5, "Input/output error")])
+    with pytest.raises(OSError):
+        htmltess_cli.feed(recorder, stream, {})
+    assert recorder.tokens() == tokens(b"<p>a&amp")  # what was read, to its end

@@ -33,6 +33,9 @@ for text in (b"x", bytearray(b"x"), memoryview(b"x"), mmap.mmap(-1, 1)):
     htmltess.html_parse_string(htmltess.HtmlHandler(), text)
 for path in ("doc.html", b"doc.html", pathlib.Path("doc.html")):
     htmltess.html_parse_file(htmltess.HtmlHandler(), path)
+with htmltess.Parser(Collector(), content_model="browser") as parser:
+    parser.feed(b"<p>")
+closed: bool = htmltess.Parser(Collector()).close()
 """
 
 # Each snippet holds one mistake that mypy must report on its last line.
@@ -48,6 +51,7 @@ BAD = {
     "    def OnStartTag(self, tag: str, attrs: dict[str, str]) -> None: ...",
     "result_is_a_bool": 'x: str = htmltess.html_parse_string(htmltess.HtmlHandler(), "")',
     "unknown_content_model": 'htmltess.html_parse_string(htmltess.HtmlHandler(), "", content_model="xml")',
+    "feed_not_a_document": "htmltess.Parser(htmltess.HtmlHandler()).feed(42)",
 }
 
 
@@ -86,12 +90,17 @@ def test_mistakes_are_reported(mypy_errors, name):
     assert 2 + BAD[name].count("\n") in mypy_errors.get(name, [])
 
 
+WITH_BLOCK = {"__enter__", "__exit__"}
+
+
 def test_the_stubs_name_what_the_module_offers():
     tree = ast.parse(STUBS.read_text())
     stubbed = {node.name for node in tree.body if isinstance(node, (ast.FunctionDef, ast.ClassDef))}
     stubbed |= {target.id for node in tree.body if isinstance(node, ast.Assign) for target in node.targets}
     stubbed |= {node.target.id for node in tree.body if isinstance(node, ast.AnnAssign)}
     assert stubbed == {name for name in dir(htmltess) if not name.startswith("__")} | {"__version__"}
-    (handler,) = [node for node in tree.body if isinstance(node, ast.ClassDef)]
-    methods = {node.name for node in handler.body if isinstance(node, ast.FunctionDef)}
-    assert methods == {name for name in dir(htmltess.HtmlHandler) if not name.startswith("_")}
+    for node in tree.body:
+        if isinstance(node, ast.ClassDef):  # its public methods, and the context manager's
+            methods = {item.name for item in node.body if isinstance(item, ast.FunctionDef)} - {"__init__"}
+            offered = set(dir(getattr(htmltess, node.name)))
+            assert methods == {name for name in offered if not name.startswith("_")} | (offered & WITH_BLOCK)

@@ -1,0 +1,247 @@
+"""htmltess.Parser: any split of a document into fed pieces gives the callbacks of one html_parse_string."""
+
+import gc
+import json
+import pickle
+import random
+import re
+import threading
+
+import htmltess
+import pytest
+from inputs import HTML5LIB, PAGES, VENDORED_PAGES
+from recording import Recorder, TextRecorder, merge_characters
+
+C = "Character"
+
+
+class Boom(Exception):
+    pass
+
+
+class ErrorTextRecorder(TextRecorder):
+    def OnError(self, code, line, column):
+        self.record(("ParseError", code, line, column))
+
+
+def html5lib_documents():
+    """(document, options) of every html5lib tokenizer test and initial state, without repeats."""
+    documents = {}
+    for path in sorted(HTML5LIB.glob("*.test")):
+        for test in json.loads(path.read_text(encoding="utf-8")).get("tests", []):
+            document = test["input"]
+            if test.get("doubleEscaped"):
+                document = re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), document)
+            for state in test.get("initialStates", ["Data state"]):
+                options = {} if state == "Data state" else {"initial_state": state}
+                if "lastStartTag" in test:
+                    options["last_start_tag"] = test["lastStartTag"]
+                documents[document, tuple(sorted(options.items()))] = None
+    return [(document, dict(options)) for document, options in documents]
+
+
+# What the html5lib inputs lack: sequences after a reference that resolving it peeks at.
+DOCUMENTS = html5lib_documents() + [("&notit\u00e9\u20ac\U0001f600", {}), ("<a b='&amp\u20ac\u20ac'>", {})]
+
+
+def one_shot(document, recorder_type=TextRecorder, **options):
+    recorder = recorder_type()
+    assert htmltess.html_parse_string(recorder, document, **options) is True
+    return recorder.tokens()
+
+
+def fed(pieces, recorder_type=TextRecorder, **options):
+    recorder = recorder_type()
+    parser = htmltess.Parser(recorder, **options)
+    for piece in pieces:
+        assert parser.feed(piece) is None
+    assert parser.close() is True
+    return recorder.tokens()
+
+
+def split(document, positions):
+    bounds = [0, *positions, len(document)]
+    return [document[start:end] for start, end in zip(bounds, bounds[1:])]
+
+
+@pytest.mark.parametrize("as_bytes", [False, True], ids=["str", "bytes"])
+def test_every_html5lib_input_split_at_every_position(as_bytes):
+    """Bytes are split inside UTF-8 sequences too; every error is compared with its code and position on a sample."""
+    failures = []
+    for index, (document, options) in enumerate(DOCUMENTS):
+        if as_bytes:
+            document = document.encode("utf-8", "surrogatepass")
+        recorder_type = ErrorTextRecorder if index % 4 == 0 else TextRecorder
+        expected = one_shot(document, recorder_type, **options)
+        for position in range(len(document) + 1):
+            if fed(split(document, [position]), recorder_type, **options) != expected:
+                failures.append((document, options, position))
+    assert not failures, failures[:5]
+
+
+def test_html5lib_inputs_split_twice():
+    rng = random.Random(15)
+    failures = []
+    for document, options in DOCUMENTS:
+        data = document.encode("utf-8", "surrogatepass")
+        expected = one_shot(data, **options)
+        for _ in range(3):
+            positions = sorted(rng.randint(0, len(data)) for _ in range(2))
+            if fed(split(data, positions), **options) != expected:
+                failures.append((data, options, positions))
+    assert not failures, failures[:5]
+
+
+@pytest.mark.parametrize("page", PAGES, ids=lambda page: page.name)
+def test_pages_fed_in_random_pieces(page):
+    """In memoryview pieces: bytes-like objects other than bytes."""
+    data = page.read_bytes()
+    rng = random.Random(page.name)
+    positions, position = [], 0
+    while position < len(data):
+        position += rng.choice([1, 2, 3, 5, 64, 1000, 65536])
+        positions.append(min(position, len(data)))
+    for options in [{}, {"content_model": "browser"}]:
+        assert fed(split(memoryview(data), positions), **options) == one_shot(data, **options)
+
+
+@pytest.mark.parametrize(
+    "pieces, after_first",
+    [
+        # Tokens come as soon as the bytes fed determine them ...
+        (["<a>", "b"], [("StartTag", "a", {}, False)]),
+        (["x<", "/p>"], [(C, "x")]),
+        (["a&amp;", "b"], [(C, "a&")]),
+        # ... not before: more letters may follow a name, a longer name or "DOCTYPE" may follow.
+        (["a&amp", ";"], [(C, "a")]),
+        (["<p>&no", "tin;"], [("StartTag", "p", {}, False)]),
+        (["<!DOC", "TYPE html>"], []),
+        (["\u00e9".encode()[:1], "\u00e9".encode()[1:]], []),
+    ],
+)
+def test_callbacks_fire_during_feed(pieces, after_first):
+    kind = type(pieces[0])
+    recorder = TextRecorder()
+    parser = htmltess.Parser(recorder)
+    parser.feed(pieces[0])
+    assert merge_characters(recorder.events) == after_first
+    for piece in pieces[1:]:
+        parser.feed(piece)
+    parser.close()
+    assert recorder.tokens() == one_shot(kind().join(pieces))
+
+
+def test_parser_end_states():
+    recorder = Recorder()
+    parser = htmltess.Parser(recorder)
+    parser.feed(b"<p>")
+    with pytest.raises(
+        TypeError, match="feed\\(\\) argument must be a bytes-like object, as before, not str"
+    ):
+        parser.feed("x")
+    with pytest.raises(TypeError, match="not int"):
+        parser.feed(1)
+    with pytest.raises(RuntimeError, match="already parsing"):
+        htmltess.html_parse_string(recorder, "")
+    assert parser.close() is True
+    for call in (lambda: parser.feed(b""), parser.close):
+        with pytest.raises(RuntimeError, match="the parser is closed"):
+            call()
+    assert htmltess.html_parse_string(recorder, "") is True  # the handler is free again
+    with pytest.raises(TypeError, match="pickle"):
+        pickle.dumps(htmltess.Parser(Recorder()))
+    with pytest.raises(TypeError, match="Parser\\(\\) argument 1 must be an HtmlHandler"):
+        htmltess.Parser(object())
+    with pytest.raises(ValueError, match="content_model"):
+        htmltess.Parser(Recorder(), content_model="x")
+
+
+class Raising(Recorder):
+    def __init__(self, action) -> None:
+        super().__init__()
+        self.action = action
+
+    def OnStartTag(self, name, attributes, self_closing):
+        super().OnStartTag(name, attributes, self_closing)
+        self.action(self)
+
+
+def boom(handler):
+    raise Boom
+
+
+def feed_from_callback(handler):
+    handler.parser.feed(b"x")
+
+
+@pytest.mark.parametrize("action, error", [(boom, Boom), (feed_from_callback, RuntimeError)])
+def test_a_failing_callback_ends_the_parse(action, error):
+    handler = Raising(action)
+    handler.parser = parser = htmltess.Parser(handler)
+    with pytest.raises(error):
+        parser.feed(b"<a><b>")
+    assert handler.events == [("StartTag", "a", {}, False)]
+    with pytest.raises(RuntimeError, match="closed"):
+        parser.close()
+    assert htmltess.html_parse_string(handler, "") is True
+    del handler.parser
+
+
+def test_with_block_closes_or_abandons():
+    recorder = Recorder()
+    with htmltess.Parser(recorder) as parser:
+        parser.feed("<a>x")
+    assert recorder.tokens() == [("StartTag", "a", {}, False), (C, "x")]
+    recorder = Recorder()
+    with pytest.raises(Boom), htmltess.Parser(recorder) as parser:
+        parser.feed("<a>x")
+        raise Boom
+    assert recorder.events == [("StartTag", "a", {}, False), (C, "x")]  # no OnEof
+    assert htmltess.html_parse_string(recorder, "") is True
+
+
+def test_an_unclosed_parser_releases_its_handler():
+    recorder = Recorder()
+    recorder.parser = htmltess.Parser(recorder)  # a cycle, collected by gc
+    recorder.parser.feed("<a>&amp")
+    del recorder.parser
+    gc.collect()
+    assert recorder.events == [("StartTag", "a", {}, False)]
+    assert htmltess.html_parse_string(recorder, "") is True
+
+
+def test_a_feed_from_another_thread_while_one_runs_raises():
+    raised = []
+
+    def feed_elsewhere(handler):
+        thread = threading.Thread(
+            target=lambda: raised.append(pytest.raises(RuntimeError, parser.feed, b"x"))
+        )
+        thread.start()
+        thread.join()
+
+    parser = htmltess.Parser(Raising(feed_elsewhere))
+    parser.feed(b"<a>")
+    assert len(raised) == 1 and "already running" in str(raised[0].value) and parser.close() is True
+
+
+@pytest.mark.parametrize("kind", ["bytes", "str"])
+def test_spans_and_positions_of_fed_pieces(kind):
+    """Bytes already tokenized are dropped as pieces come; the tokens' spans and positions stay those of one parse."""
+    from test_spans import CharSpans
+
+    for page in VENDORED_PAGES:
+        data = page.read_bytes()
+        document = data.decode("utf-8", "surrogateescape") if kind == "str" else data
+        rng = random.Random(page.name)
+        positions, position = [], 0
+        while position < len(document):
+            position += rng.choice([1, 7, 300, 5000])
+            positions.append(min(position, len(document)))
+        expected = CharSpans()
+        htmltess.html_parse_string(expected, document)
+        handler = CharSpans()
+        with htmltess.Parser(handler) as parser:
+            for piece in split(document, positions):
+                parser.feed(piece)
+        assert handler.tokens == expected.tokens, page.name
