@@ -40,14 +40,15 @@ void BreakLine(source_point_t& point, uint64_t nextLineStart) {
   point.lineStart = nextLineStart;
 }
 
-// Counts the ASCII without CR at p, within `most` bytes, and the lines its
-// LFs end; returns how many bytes it counted. The place must not follow a CR,
-// whose line an LF would end. Blocks of 64 bytes are taken at once, their LFs
-// summed per byte lane, then blocks of 16, the last of them up to its first
-// CR or byte above ASCII; only the last block with an LF is looked at again,
-// for where the last line starts.
+// Counts the ASCII without CR at p, within `most` of the `held` bytes there,
+// and the lines its LFs end; returns how many bytes it counted. The place
+// must not follow a CR, whose line an LF would end. Blocks of 64 bytes are
+// taken at once, their LFs summed per byte lane, then blocks of 16, the last
+// of them up to its first CR or byte above ASCII, or to `most` if 16 bytes
+// are held; only the last block with an LF is looked at again, for where the
+// last line starts.
 #if defined(__SSE2__)
-size_t CountPlainBlocks(const unsigned char* p, size_t most, source_point_t& point) {
+size_t CountPlainBlocks(const unsigned char* p, size_t most, size_t held, source_point_t& point) {
   constexpr size_t kBlock = 16;
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i lf = _mm_set1_epi8('\n');
@@ -69,10 +70,11 @@ size_t CountPlainBlocks(const unsigned char* p, size_t most, source_point_t& poi
     lines = _mm_add_epi64(lines, _mm_sad_epu8(_mm_sub_epi8(zero, sum), zero));
   }
   uint64_t lastLines = 0;  // those of the block cut short by a stop
-  while (most - n >= kBlock) {
+  while (n < most && held - n >= kBlock) {
     const __m128i x = load(n);
     const __m128i found = _mm_cmpeq_epi8(x, lf);
-    const unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(stops(x)));
+    unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(stops(x)));
+    if (most - n < kBlock) stop |= ~0u << (most - n);
     if (stop) {
       const unsigned before = static_cast<unsigned>(__builtin_ctz(stop));
       const unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(found)) & ((1u << before) - 1);
@@ -99,7 +101,7 @@ size_t CountPlainBlocks(const unsigned char* p, size_t most, source_point_t& poi
 }
 #else
 // Without SIMD, the plain bytes between line ends are counted by Walk alone.
-size_t CountPlainBlocks(const unsigned char*, size_t, source_point_t&) { return 0; }
+size_t CountPlainBlocks(const unsigned char*, size_t, size_t, source_point_t&) { return 0; }
 #endif
 
 }  // namespace
@@ -158,7 +160,7 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
       if (!reached) {
         const size_t most =
             static_cast<size_t>(std::min<uint64_t>(got - i, std::min(offset, nextCheckpoint) - point.offset));
-        const size_t counted = point.afterCr ? 0 : CountPlainBlocks(chunk + i, most, point);
+        const size_t counted = point.afterCr ? 0 : CountPlainBlocks(chunk + i, most, got - i, point);
         if (counted) {
           i += counted;
           if (point.offset >= nextCheckpoint) checkpoints.push_back(point);
