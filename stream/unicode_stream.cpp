@@ -15,29 +15,39 @@ namespace {
 // `size` bytes at b are in whole blocks of them, from the start. A fence
 // mostly passes long runs of them, which are tested 64 bytes at a time.
 #if defined(__SSE2__)
-// All ones where a byte of the 16 at b is passed.
-__m128i PassedBytes(const unsigned char* b) {
-  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-  // 0x20 to 0x7E are the bytes that become signed bytes above 0x20 when one is added.
-  const __m128i printable = _mm_cmpgt_epi8(_mm_add_epi8(x, _mm_set1_epi8(1)), _mm_set1_epi8(0x20));
+__m128i Load(const unsigned char* b) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)); }
+
+// All ones where a byte of x is printable ASCII, 0x20 to 0x7E: the bytes
+// that become signed bytes above 0x20 when one is added.
+__m128i Printable(__m128i x) { return _mm_cmpgt_epi8(_mm_add_epi8(x, _mm_set1_epi8(1)), _mm_set1_epi8(0x20)); }
+
+// All ones where a byte of x is printable ASCII or LF: most blocks of 64
+// bytes of a page hold no other byte, and they are told by this test alone.
+__m128i PrintableOrLf(__m128i x) { return _mm_or_si128(Printable(x), _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))); }
+
+// All ones where a byte of x is passed.
+__m128i Passed(__m128i x) {
   // TAB, LF, VT, FF and CR are 9 to 13; VT is not passed.
   const __m128i fromTab = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
   const __m128i tabToCr = _mm_cmpeq_epi8(_mm_min_epu8(fromTab, _mm_set1_epi8('\r' - '\t')), fromTab);
   const __m128i spaces = _mm_andnot_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\v')), tabToCr);
-  return _mm_or_si128(printable, spaces);
+  return _mm_or_si128(Printable(x), spaces);
+}
+
+// Whether `test` holds for all 64 bytes at b.
+template <typename Test>
+bool AllOf64(const unsigned char* b, Test test) {
+  const __m128i all = _mm_and_si128(_mm_and_si128(test(Load(b)), test(Load(b + 16))),
+                                    _mm_and_si128(test(Load(b + 32)), test(Load(b + 48))));
+  return _mm_movemask_epi8(all) == 0xFFFF;
 }
 
 constexpr size_t kPassBlock = 16;
 
 size_t PassableLength(const unsigned char* b, size_t size) {
   size_t n = 0;
-  while (size - n >= 4 * kPassBlock) {
-    const __m128i passed = _mm_and_si128(_mm_and_si128(PassedBytes(b + n), PassedBytes(b + n + 16)),
-                                         _mm_and_si128(PassedBytes(b + n + 32), PassedBytes(b + n + 48)));
-    if (_mm_movemask_epi8(passed) != 0xFFFF) break;
-    n += 4 * kPassBlock;
-  }
-  while (size - n >= kPassBlock && _mm_movemask_epi8(PassedBytes(b + n)) == 0xFFFF) n += kPassBlock;
+  while (size - n >= 4 * kPassBlock && (AllOf64(b + n, PrintableOrLf) || AllOf64(b + n, Passed))) n += 4 * kPassBlock;
+  while (size - n >= kPassBlock && _mm_movemask_epi8(Passed(Load(b + n))) == 0xFFFF) n += kPassBlock;
   return n;
 }
 #else
