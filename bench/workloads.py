@@ -93,7 +93,9 @@ def htmltess_cli(pages: list[Page]) -> int:
 
     with open(os.devnull, "wb") as sink:
         for page in pages:
-            htmltess.html_parse_string(htmltess_cli.JsonLinesWriter(sink), page.data, content_model="browser")
+            htmltess.html_parse_string(
+                htmltess_cli.json_lines_writer(sink), page.data, content_model="browser"
+            )
         return sink.tell()
 
 

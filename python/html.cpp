@@ -8,18 +8,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "html/consumer.h"
 #include "html/tokenizer.h"
+#include "python/cpp_handler.h"
 #include "stream/feed_stream.h"
 #include "stream/file_stream.h"
 #include "stream/memory_stream.h"
@@ -31,6 +35,8 @@ using Tessarin::MemoryInputStream;
 using Tessarin::RawInputStream;
 using Tessarin::source_point_t;
 using Tessarin::SourcePositions;
+using Tessarin::Bridge::CppHandler;
+using Tessarin::Bridge::HandlerType;
 using Tessarin::Html::attr_list_t;
 using Tessarin::Html::error_place_t;
 using Tessarin::Html::Handler;
@@ -116,9 +122,16 @@ PyObject* CodePointsToStr(const unsigned int* text, unsigned long length) {
 // Tag and attribute names recur throughout a document: the strs made for them
 // are kept in a small direct-mapped table so that a recurring name costs a
 // comparison instead of an allocation, and its hash is already known when it
-// becomes a dict key. Used only with the interpreter lock held.
+// becomes a dict key. Each thread has its own (ThreadNameCache).
 class NameCache {
  public:
+  NameCache() = default;
+  ~NameCache() {
+    for (Entry& entry : entries) Py_XDECREF(entry.str);
+  }
+  NameCache(const NameCache&) = delete;
+  NameCache& operator=(const NameCache&) = delete;
+
   // A new reference to a str of the name, or null with an exception set.
   PyObject* Get(const unsigned int* name, unsigned long length) {
     if (length > kMaxLength) return CodePointsToStr(name, length);
@@ -149,7 +162,31 @@ class NameCache {
   Entry entries[kEntries];
 };
 
-NameCache* names;
+// Threads that parse at once must not share a NameCache: each thread's lives in
+// its thread state's dict under this key (interned at module initialisation),
+// made at the thread's first parse and freed with its thread state.
+PyObject* nameCacheKey;
+const char* const kNameCacheCapsule = "htmltess.NameCache";
+
+void FreeNameCache(PyObject* capsule) {
+  delete static_cast<NameCache*>(PyCapsule_GetPointer(capsule, kNameCacheCapsule));
+}
+
+// The calling thread's NameCache, made by its first call. A thread whose cache
+// cannot be had (memory ran out) gets null and parses without one.
+NameCache* ThreadNameCache() {
+  PyObject* dict = PyThreadState_GetDict();  // borrowed
+  if (!dict) return nullptr;
+  PyObject* capsule = PyDict_GetItemWithError(dict, nameCacheKey);  // borrowed
+  if (capsule) return static_cast<NameCache*>(PyCapsule_GetPointer(capsule, kNameCacheCapsule));
+  NameCache* cache = PyErr_Occurred() ? nullptr : new (std::nothrow) NameCache();
+  capsule = cache ? PyCapsule_New(cache, kNameCacheCapsule, FreeNameCache) : nullptr;
+  if (!capsule) delete cache;
+  int stored = capsule ? PyDict_SetItem(dict, nameCacheKey, capsule) : -1;
+  Py_XDECREF(capsule);  // the dict holds the cache, if it took it
+  PyErr_Clear();
+  return stored == 0 ? cache : nullptr;
+}
 
 // Whether calling a callback would run the type's do-nothing default, as
 // Python's own lookup of the method on the handler object answers: the
@@ -160,8 +197,8 @@ NameCache* names;
 // Python code may have run (PythonMayHaveRun), and only when its lookup runs
 // none: the type's getattr is the generic one and the attribute the type
 // holds is a plain function or method (no descriptor written in Python, no
-// __getattribute__), and the lookup ran with the cyclic collector paused, so
-// that no gc callback ran inside it.
+// __getattribute__), and the lookup ran with the cyclic collector paused
+// (with the GIL, from 3.10 on), so that no gc callback ran inside it.
 class DefaultMethods {
  public:
   enum Answer { kDefault, kOverridden, kFailed };
@@ -196,18 +233,31 @@ class DefaultMethods {
   static bool LookupRunsNoPython(PyObject* self, MethodName method) {
     PyTypeObject* type = Py_TYPE(self);
     if (type->tp_getattro != PyObject_GenericGetAttr) return false;
-    PyObject* attribute = _PyType_Lookup(type, methodNames[method]);
+#ifdef Py_GIL_DISABLED
+    // Another thread may replace the attribute meanwhile: it is held while looked at.
+    PyObject* attribute = _PyType_LookupRef(type, methodNames[method]);
+    bool plain = IsPlainMethod(attribute);
+    Py_XDECREF(attribute);
+    return plain;
+#else
+    return IsPlainMethod(_PyType_Lookup(type, methodNames[method]));
+#endif
+  }
+
+  static bool IsPlainMethod(PyObject* attribute) {
     return attribute && (PyFunction_Check(attribute) || Py_IS_TYPE(attribute, &PyMethodDescr_Type));
   }
 
   static PyObject* LookUp(PyObject* self, MethodName method, bool pauseCollector) {
-#if PY_VERSION_HEX >= 0x030A0000
+#if PY_VERSION_HEX >= 0x030A0000 && !defined(Py_GIL_DISABLED)
     int collecting = pauseCollector ? PyGC_Disable() : 0;
     PyObject* found = PyObject_GetAttr(self, methodNames[method]);
     if (collecting) PyGC_Enable();
     return found;
 #else
-    // No way to pause the collector: such lookups are never kept.
+    // The collector cannot be paused before 3.10; without the GIL, whether it
+    // collects is shared by all threads, which run Python code at any time
+    // anyway. There a default found is kept until PythonMayHaveRun all the same.
     (void)pauseCollector;
     return PyObject_GetAttr(self, methodNames[method]);
 #endif
@@ -228,6 +278,9 @@ PyObject* IntFromCount(uint64_t value) {
 // Python handler object. Once a callback raises, the exception stays pending,
 // no further Python call is made, and the tokenizer is interrupted.
 //
+// A handler object may instead carry a CppHandler, which then takes the
+// tokens of its parses (Target) and no Python method is called.
+//
 // Callbacks that resolve to the type's default are not made (DefaultMethods).
 // When the handler provides OnText, characters collect in a buffer and reach
 // OnText as runs: right before any callback that is made, when the buffer
@@ -236,19 +289,32 @@ class PythonHtmlHandler final : public Handler {
  public:
   void SetObject(tessarin_HtmlHandler* o) { object = o; }
 
-  bool Failed() const { return failed; }
-  bool Busy() const { return busy; }
+  bool Failed() const { return cppHandler ? cppHandler->Failed() : failed; }
 
-  // Marks the handler as parsing until EndParse.
-  void Claim() { busy = true; }
-  // The tokenizer of the parse under way, null outside a parse.
-  Tokenizer* Running() const { return running; }
-  // Starts a parse (or ends it, with nulls) whose places in the input are
-  // found by `finder`; spans count code points instead of bytes if asked.
+  void SetCppHandler(CppHandler* handler) { cppHandler.reset(handler); }
+  // The handler that takes the tokens of a parse with this object.
+  Handler& Target() { return cppHandler ? static_cast<Handler&>(*cppHandler) : *this; }
+
+  // Marks the handler as parsing until EndParse; false when it is parsing
+  // already. Of threads that race to claim it, one wins.
+  bool TryClaim() {
+    bool idle = false;
+    return busy.compare_exchange_strong(idle, true);
+  }
+  // The tokenizer of the parse under way when the calling thread is running
+  // it, null otherwise.
+  Tokenizer* RunningHere() const { return runningThread.load() == PyThread_get_thread_ident() ? running : nullptr; }
+  // Marks the calling thread as running `t` (or no longer, with nulls), whose
+  // places in the input are found by `finder`; spans count code points
+  // instead of bytes if asked. The names of its tokens come from that
+  // thread's NameCache.
   void SetRunning(Tokenizer* t, SourcePositions* finder, bool codePoints) {
     running = t;
+    runningThread.store(t ? PyThread_get_thread_ident() : 0);
+    names = t ? ThreadNameCache() : nullptr;
     positions = finder;
     codePointOffsets = codePoints;
+    if (cppHandler) cppHandler->SetPositions(finder);
   }
   bool InOnStartTag() const { return inOnStartTag; }
   bool InCallback() const { return inCallback; }
@@ -269,6 +335,11 @@ class PythonHtmlHandler final : public Handler {
   // delivery and whether errors go to OnError. False with an exception set if
   // looking OnText or OnError up failed.
   bool BeginParse() {
+    if (cppHandler) {
+      cppHandler->BeginParse();
+      errorMode = cppHandler->WantsErrorPositions();
+      return true;
+    }
     failed = false;
     defaults.Reset();
     PyObject* onText = nullptr;
@@ -285,8 +356,9 @@ class PythonHtmlHandler final : public Handler {
 
   // Ends a claim, releasing the text buffer (an idle handler holds none).
   void EndParse() {
-    busy = false;
     std::vector<Py_UCS4>().swap(text);
+    if (cppHandler) cppHandler->EndParse();
+    busy.store(false);
   }
 
   // Whether parse errors go to OnError, with their codes and positions.
@@ -335,7 +407,7 @@ class PythonHtmlHandler final : public Handler {
     if (selfClosing) tokenizer->Acknowledge();
     PyObject* dict = nullptr;
     Deliver(kOnStartTag, 3, [&](PyObject** args) {
-      if (!(args[0] = names->Get(name, nameLength)) || !(args[1] = AttributeDict(attributes, attributeCount)))
+      if (!(args[0] = NameStr(name, nameLength)) || !(args[1] = AttributeDict(attributes, attributeCount)))
         return false;
       dict = args[1];
       Py_INCREF(dict);
@@ -352,7 +424,7 @@ class PythonHtmlHandler final : public Handler {
   }
 
   void OnEndTag(const unsigned int* name, unsigned long nameLength) override {
-    Deliver(kOnEndTag, 1, [&](PyObject** args) { return (args[0] = names->Get(name, nameLength)) != nullptr; });
+    Deliver(kOnEndTag, 1, [&](PyObject** args) { return (args[0] = NameStr(name, nameLength)) != nullptr; });
   }
 
   void OnComment(const unsigned int* comment, unsigned long length) override {
@@ -522,15 +594,20 @@ class PythonHtmlHandler final : public Handler {
     Py_XDECREF(args[1]);
   }
 
+  // A new reference to a str of a tag or attribute name, or null with an exception set.
+  PyObject* NameStr(const unsigned int* name, unsigned long length) {
+    return names ? names->Get(name, length) : CodePointsToStr(name, length);
+  }
+
   // The first of two names that collapse to the same key (two code points
   // above U+10FFFF both become U+FFFD) keeps its value, as a real duplicate does.
-  static PyObject* AttributeDict(const attr_list_t& attributes, unsigned long count) {
+  PyObject* AttributeDict(const attr_list_t& attributes, unsigned long count) {
     PyObject* dict = PyDict_New();
     if (!dict) return nullptr;
     for (unsigned long i = 0; i < count; ++i) {
       const Tessarin::Html::attr_t& attribute = attributes.data[i];
       PyObject* value = CodePointsToStr(attribute.value.data, attribute.value.size);
-      PyObject* key = value ? names->Get(attribute.name.data, attribute.name.size) : nullptr;
+      PyObject* key = value ? NameStr(attribute.name.data, attribute.name.size) : nullptr;
       PyObject* kept = key ? PyDict_SetDefault(dict, key, value) : nullptr;
       Py_XDECREF(key);
       Py_XDECREF(value);
@@ -554,11 +631,14 @@ class PythonHtmlHandler final : public Handler {
   place_t runStart{}, runEnd{};  // of the characters collected for OnText
   bool inOnStartTag = false;
   bool failed = false;
-  bool busy = false;
+  std::atomic<bool> busy{false};
+  std::atomic<unsigned long> runningThread{0};  // the identifier of the thread running the tokenizer, or 0
+  NameCache* names = nullptr;                   // that thread's, null if it has none
   bool textMode = false;
   bool errorMode = false;
   std::vector<Py_UCS4> text;  // characters not yet delivered to OnText
   DefaultMethods defaults;
+  std::unique_ptr<CppHandler> cppHandler;
 };
 
 // A parse gives signal handlers and other threads their turn, as the
@@ -728,7 +808,7 @@ struct Pipeline {
         consumer(codePoints),
         tokenizer(consumer),
         codePointOffsets(options.codePointOffsets) {
-    tokenizer.SetHandler(handler);
+    tokenizer.SetHandler(handler.Target());
     if (handler.ErrorMode()) consumer.ReportInputErrors(tokenizer);
     ApplyOptions(tokenizer, options);
   }
@@ -853,8 +933,6 @@ bool StackNearlyExhausted() {
   return limit != 0 && top - limit < kStackReserve;
 }
 
-PyTypeObject* HandlerType();
-
 // The handler argument of a parse call, marked as parsing from the claim until
 // the call returns, on every way out. A claim fails, with an exception set,
 // when the argument is not an HtmlHandler or its handler is already parsing.
@@ -867,12 +945,11 @@ class HandlerClaim {
       return;
     }
     PythonHtmlHandler* candidate = reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler;
-    if (candidate->Busy()) {
+    if (!candidate->TryClaim()) {
       PyErr_Format(PyExc_RuntimeError, "%s(): this handler is already parsing a document", function);
       return;
     }
     native = candidate;
-    native->Claim();
   }
   ~HandlerClaim() {
     if (native) native->EndParse();
@@ -1065,7 +1142,7 @@ struct tessarin_Parser {
   PyObject_HEAD PyObject* handler;  // the HtmlHandler, until the parser is closed
   FedParse* parse;                  // null once the parser is closed
   unsigned char kind;               // what it is fed: kNotFedYet, kFedStr or kFedBytes
-  bool running;                     // a feed or close is under way
+  std::atomic<bool> running;        // a feed or close is under way: claimed by compare-exchange
 };
 
 enum : unsigned char { kNotFedYet, kFedStr, kFedBytes };
@@ -1083,14 +1160,16 @@ void Parser_end(tessarin_Parser* self) {
   Py_CLEAR(self->handler);
 }
 
+bool RaiseParserRunning(const char* method) {
+  PyErr_Format(PyExc_RuntimeError, "%s(): the parser is already running, in one of its callbacks or another thread",
+               method);
+  return false;
+}
+
 // Whether the parser can run now; RuntimeError naming `method` when it is
 // closed or already running (from one of its own callbacks or another thread).
 bool Parser_ready(tessarin_Parser* self, const char* method) {
-  if (self->running) {
-    PyErr_Format(PyExc_RuntimeError, "%s(): the parser is already running, in one of its callbacks or another thread",
-                 method);
-    return false;
-  }
+  if (self->running) return RaiseParserRunning(method);
   if (!self->parse) {
     PyErr_Format(PyExc_RuntimeError, "%s(): the parser is closed", method);
     return false;
@@ -1119,12 +1198,19 @@ PyObject* Parser_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 // Runs `step` on the parse; a failure ends the parse, and its exception propagates.
+// Two threads that both found it ready race for the claim; one raises.
 template <typename Step>
-bool Parser_run(tessarin_Parser* self, Step step) {
-  self->running = true;
+bool Parser_run(tessarin_Parser* self, const char* method, Step step) {
+  bool idle = false;
+  if (!self->running.compare_exchange_strong(idle, true)) return RaiseParserRunning(method);
+  if (!self->parse) {
+    self->running = false;
+    PyErr_Format(PyExc_RuntimeError, "%s(): the parser is closed", method);
+    return false;
+  }
   bool ok = Guarded([&] { return step(*self->parse); });
-  self->running = false;
   if (!ok) Parser_end(self);
+  self->running = false;
   return ok;
 }
 
@@ -1145,27 +1231,27 @@ PyObject* Parser_feed(PyObject* op, PyObject* data) {
   if (isStr) self->parse->CountCodePoints();
   bool ok;
   if (isStr && PyUnicode_IS_ASCII(data)) {
-    ok = Parser_run(self, [&](FedParse& parse) {
+    ok = Parser_run(self, "feed", [&](FedParse& parse) {
       return parse.Feed(PyUnicode_DATA(data), static_cast<size_t>(PyUnicode_GET_LENGTH(data)));
     });
   } else if (isStr) {
     // Lone surrogates are kept, as html_parse_string keeps them.
     PyObject* encoded = PyUnicode_AsEncodedString(data, "utf-8", "surrogatepass");
     if (!encoded) return nullptr;
-    ok = Parser_run(self, [&](FedParse& parse) {
+    ok = Parser_run(self, "feed", [&](FedParse& parse) {
       return parse.Feed(PyBytes_AS_STRING(encoded), static_cast<size_t>(PyBytes_GET_SIZE(encoded)));
     });
     Py_DECREF(encoded);
   } else if (PyBytes_CheckExact(data)) {
     // A bytes object cannot change: it is read without exporting a buffer.
-    ok = Parser_run(self, [&](FedParse& parse) {
+    ok = Parser_run(self, "feed", [&](FedParse& parse) {
       return parse.Feed(PyBytes_AS_STRING(data), static_cast<size_t>(PyBytes_GET_SIZE(data)));
     });
   } else {
     // The bytes are copied before any callback runs: the buffer is free again at once.
     Py_buffer view;
     if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
-    ok = Parser_run(self, [&](FedParse& parse) { return parse.Feed(view.buf, static_cast<size_t>(view.len)); });
+    ok = Parser_run(self, "feed", [&](FedParse& parse) { return parse.Feed(view.buf, static_cast<size_t>(view.len)); });
     PyBuffer_Release(&view);
   }
   if (!ok) return nullptr;
@@ -1175,7 +1261,7 @@ PyObject* Parser_feed(PyObject* op, PyObject* data) {
 PyObject* Parser_close(PyObject* op, PyObject*) {
   tessarin_Parser* self = reinterpret_cast<tessarin_Parser*>(op);
   if (!Parser_ready(self, "close")) return nullptr;
-  if (!Parser_run(self, [](FedParse& parse) { return parse.Close(); })) return nullptr;
+  if (!Parser_run(self, "close", [](FedParse& parse) { return parse.Close(); })) return nullptr;
   Parser_end(self);
   Py_RETURN_TRUE;
 }
@@ -1265,10 +1351,10 @@ bool ReadyParserType() {
 // Default callbacks: each ignores its arguments and returns None.
 PyObject* HtmlHandler_default(PyObject*, PyObject*) { Py_RETURN_NONE; }
 
-// The tokenizer of the handler's parse under way; null with RuntimeError set
-// outside a parse.
+// The tokenizer of the handler's parse under way, to the thread running it;
+// null with RuntimeError set outside a parse and to other threads.
 Tokenizer* RunningTokenizerOf(PyObject* self, const char* method) {
-  Tokenizer* tokenizer = reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler->Running();
+  Tokenizer* tokenizer = reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler->RunningHere();
   if (!tokenizer) PyErr_Format(PyExc_RuntimeError, "%s() may only be called during a parse, from a callback", method);
   return tokenizer;
 }
@@ -1305,7 +1391,7 @@ PyObject* HtmlHandler_allow_cdata(PyObject* self, PyObject* allow) {
 // RuntimeError set otherwise.
 PythonHtmlHandler* InCallback(PyObject* self, const char* method) {
   PythonHtmlHandler* handler = reinterpret_cast<tessarin_HtmlHandler*>(self)->nativeHandler;
-  if (handler->Running() && handler->InCallback()) return handler;
+  if (handler->RunningHere() && handler->InCallback()) return handler;
   PyErr_Format(PyExc_RuntimeError, "%s() may only be called from a callback during a parse", method);
   return nullptr;
 }
@@ -1480,8 +1566,6 @@ void HtmlHandler_dealloc(PyObject* self) {
 // module initialised again (the same file loaded under another name) shares it.
 PyTypeObject tessarin_HtmlParserType;
 
-PyTypeObject* HandlerType() { return &tessarin_HtmlParserType; }
-
 bool ReadyHandlerType() {
   PyTypeObject& type = tessarin_HtmlParserType;
   if (type.tp_flags & Py_TPFLAGS_READY) return true;
@@ -1533,8 +1617,16 @@ PyModuleDef htmltessModule = {
 
 }  // namespace
 
+PyTypeObject* Tessarin::Bridge::HandlerType() { return &tessarin_HtmlParserType; }
+
+void Tessarin::Bridge::SetCppHandler(PyObject* handler, CppHandler* cppHandler) {
+  reinterpret_cast<tessarin_HtmlHandler*>(handler)->nativeHandler->SetCppHandler(cppHandler);
+}
+
 PyMODINIT_FUNC PyInit_htmltess(void) {
   if (!ReadyHandlerType() || !ReadyParserType()) return nullptr;
+  PyTypeObject* writerType = Tessarin::Bridge::ReadyJsonLinesWriterType();
+  if (!writerType) return nullptr;
   for (int i = 0; i < kMethodCount; ++i) {
     if (!methodNames[i] && !(methodNames[i] = PyUnicode_InternFromString(methodNameStrings[i]))) return nullptr;
   }
@@ -1542,15 +1634,22 @@ PyMODINIT_FUNC PyInit_htmltess(void) {
     const char* name = Tessarin::Html::ParseErrorName(static_cast<ParseErrorCode>(i));
     if (!errorCodeNames[i] && !(errorCodeNames[i] = PyUnicode_InternFromString(name))) return nullptr;
   }
-  if (!names && !(names = new (std::nothrow) NameCache())) {
-    PyErr_NoMemory();
-    return nullptr;
-  }
+  if (!nameCacheKey && !(nameCacheKey = PyUnicode_InternFromString(kNameCacheCapsule))) return nullptr;
   PyObject* module = PyModule_Create(&htmltessModule);
   if (!module) return nullptr;
-  PyObject* type = reinterpret_cast<PyObject*>(&tessarin_HtmlParserType);
-  // Published as HtmlHandler; HtmlParser, its own name, is where pickle finds it.
-  for (const char* name : {"HtmlHandler", "HtmlParser"}) {
+#if defined(Py_GIL_DISABLED) && PY_VERSION_HEX >= 0x030D0000
+  // No state is shared between parses without an atomic or per-thread storage.
+  if (PyUnstable_Module_SetGIL(module, Py_MOD_GIL_NOT_USED) < 0) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+#endif
+  // The handler type is published as HtmlHandler; HtmlParser, its own name, is where pickle finds it.
+  const std::pair<const char*, PyTypeObject*> types[] = {{"HtmlHandler", &tessarin_HtmlParserType},
+                                                         {"HtmlParser", &tessarin_HtmlParserType},
+                                                         {"_JsonLinesWriter", writerType}};
+  for (auto [name, typeObject] : types) {
+    PyObject* type = reinterpret_cast<PyObject*>(typeObject);
     Py_INCREF(type);
     if (PyModule_AddObject(module, name, type) < 0) {
       Py_DECREF(type);

@@ -40,6 +40,31 @@ class OutputError(Exception):
     """Writing the output failed; carries the OSError."""
 
 
+def write(out: BinaryIO, data: bytes) -> None:
+    try:
+        out.write(data)
+        out.flush()
+    except OSError as error:
+        raise OutputError(error) from error
+
+
+class _Output:
+    """A binary output whose writes are flushed at once and fail with OutputError."""
+
+    def __init__(self, out: BinaryIO) -> None:
+        self.out = out
+
+    def write(self, data: bytes) -> None:
+        write(self.out, data)
+
+
+def json_lines_writer(out: BinaryIO, errors: bool = False) -> htmltess.HtmlHandler:
+    """A handler that writes each token to out as one JSON array per line, the characters between two
+    other tokens as one line; with errors, parse errors with their codes, lines and columns. Written in
+    C++; the Python writers below add the spans of --positions."""
+    return htmltess._JsonLinesWriter(_Output(out), errors=errors)
+
+
 class JsonLinesWriter(htmltess.HtmlHandler):
     """Writes each token as one JSON array per line; the pieces of a text run form one line.
 
@@ -124,14 +149,6 @@ class JsonLinesWriter(htmltess.HtmlHandler):
         data = "".join(self.parts).encode("utf-8", "backslashreplace")
         self.parts.clear()
         write(self.out, data)
-
-
-def write(out: BinaryIO, data: bytes) -> None:
-    try:
-        out.write(data)
-        out.flush()
-    except OSError as error:
-        raise OutputError(error) from error
 
 
 class ErrorJsonLinesWriter(JsonLinesWriter):
@@ -262,7 +279,7 @@ def print_tokens(
     paths: list[str],
     options: dict[str, object],
     out: BinaryIO,
-    writer_type: type[JsonLinesWriter] = JsonLinesWriter,
+    writer_type: Callable[[BinaryIO], htmltess.HtmlHandler] = json_lines_writer,
 ) -> int:
     status = 0
     for path in paths:
@@ -342,10 +359,11 @@ def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     if sys.stdout is None:  # started with standard output closed: nothing can be written
         return 0
-    writer_type = [
-        [JsonLinesWriter, ErrorJsonLinesWriter],
-        [PositionJsonLinesWriter, PositionErrorJsonLinesWriter],
-    ][args.positions][args.errors]
+    writer_type: Callable[[BinaryIO], htmltess.HtmlHandler] = functools.partial(
+        json_lines_writer, errors=args.errors
+    )
+    if args.positions:
+        writer_type = [PositionJsonLinesWriter, PositionErrorJsonLinesWriter][args.errors]
     run = print_stats if args.stats else functools.partial(print_tokens, writer_type=writer_type)
     try:
         return run(args.files, parse_options(args), sys.stdout.buffer)

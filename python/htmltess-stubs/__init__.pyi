@@ -4,9 +4,19 @@ from types import TracebackType
 from typing import Literal
 
 from _typeshed import ReadableBuffer, StrOrBytesPath
-from typing_extensions import Self
+from typing_extensions import Self, TypeAlias
 
 __version__: str
+
+_ContentModel: TypeAlias = Literal["none", "browser"]
+_InitialState: TypeAlias = Literal[
+    "Data state",
+    "RCDATA state",
+    "RAWTEXT state",
+    "Script data state",
+    "PLAINTEXT state",
+    "CDATA section state",
+]
 
 class HtmlHandler:
     """HTML handler objects.
@@ -53,17 +63,9 @@ class Parser:
         handler: HtmlHandler,
         /,
         *,
-        content_model: Literal["none", "browser"] = "none",
+        content_model: _ContentModel = "none",
         scripting: bool = True,
-        initial_state: Literal[
-            "Data state",
-            "RCDATA state",
-            "RAWTEXT state",
-            "Script data state",
-            "PLAINTEXT state",
-            "CDATA section state",
-        ]
-        | None = None,
+        initial_state: _InitialState | None = None,
         last_start_tag: str | None = None,
     ) -> None: ...
     def feed(self, data: str | ReadableBuffer, /) -> None:
@@ -84,17 +86,9 @@ def html_parse_string(
     text: str | ReadableBuffer,
     /,
     *,
-    content_model: Literal["none", "browser"] = "none",
+    content_model: _ContentModel = "none",
     scripting: bool = True,
-    initial_state: Literal[
-        "Data state",
-        "RCDATA state",
-        "RAWTEXT state",
-        "Script data state",
-        "PLAINTEXT state",
-        "CDATA section state",
-    ]
-    | None = None,
+    initial_state: _InitialState | None = None,
     last_start_tag: str | None = None,
 ) -> Literal[True]: ...
 def html_parse_file(
@@ -102,16 +96,8 @@ def html_parse_file(
     path: StrOrBytesPath,
     /,
     *,
-    content_model: Literal["none", "browser"] = "none",
+    content_model: _ContentModel = "none",
     scripting: bool = True,
-    initial_state: Literal[
-        "Data state",
-        "RCDATA state",
-        "RAWTEXT state",
-        "Script data state",
-        "PLAINTEXT state",
-        "CDATA section state",
-    ]
-    | None = None,
+    initial_state: _InitialState | None = None,
     last_start_tag: str | None = None,
 ) -> Literal[True]: ...

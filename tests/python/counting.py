@@ -16,31 +16,31 @@ class Counting(htmltess.HtmlHandler):
     def __init__(self) -> None:
         self.counts: Counter[str] = Counter()
 
+    def add(self, kind: str, *texts: str | None) -> None:
+        self.counts[kind] += 1
+        self.counts["text"] += sum(len(text) for text in texts if text is not None)
+
     def OnParseError(self):
-        self.counts["ParseError"] += 1
+        self.add("ParseError")
 
     def OnDoctype(self, name, public_id, system_id):
-        self.counts["DOCTYPE"] += 1
-        self.counts["text"] += sum(len(field) for field in (name, public_id, system_id) if field is not None)
+        self.add("DOCTYPE", name, public_id, system_id)
 
     def OnStartTag(self, name, attributes, self_closing):
-        self.counts["StartTag"] += 1
+        self.add("StartTag", name, *attributes, *attributes.values())
         self.counts["attributes"] += len(attributes)
-        self.counts["text"] += len(name) + sum(len(key) + len(value) for key, value in attributes.items())
 
     def OnEndTag(self, name):
-        self.counts["EndTag"] += 1
-        self.counts["text"] += len(name)
+        self.add("EndTag", name)
 
     def OnComment(self, text):
-        self.counts["Comment"] += 1
-        self.counts["text"] += len(text)
+        self.add("Comment", text)
 
     def OnChar(self, char):
-        self.counts["Character"] += 1
+        self.add("Character")
 
     def OnEof(self):
-        self.counts["EOF"] += 1
+        self.add("EOF")
 
 
 def count(source, parse=htmltess.html_parse_string) -> dict[str, int]:

@@ -4,6 +4,21 @@ from __future__ import annotations
 
 import htmltess
 
+# Builders of expected events, in the shape Recorder records them.
+PE = ("ParseError",)
+
+
+def C(text):
+    return ("Character", text)
+
+
+def S(name, attributes=None, self_closing=False):
+    return ("StartTag", name, attributes or {}, self_closing)
+
+
+def E(name):
+    return ("EndTag", name)
+
 
 class Recorder(htmltess.HtmlHandler):
     """Records every callback in the html5lib-like shape, one event per call."""
@@ -74,8 +89,8 @@ def merge_characters(events: list[tuple]) -> list[tuple]:
     return merged
 
 
-def tokens(document: str | bytes, recorder: Recorder | None = None) -> list[tuple]:
+def tokens(document: str | bytes, recorder: Recorder | None = None, **options) -> list[tuple]:
     """Tokenizes a document with a fresh Recorder (or the one given) and returns its merged events."""
     recorder = recorder or Recorder()
-    assert htmltess.html_parse_string(recorder, document) is True
+    assert htmltess.html_parse_string(recorder, document, **options) is True
     return recorder.tokens()

@@ -1,9 +1,11 @@
 """The htmltess command: JSON Lines output, statistics, inputs, exit codes."""
 
 import collections
+import io
 import json
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import threading
@@ -11,8 +13,9 @@ import threading
 import htmltess as htmltess_module
 import htmltess_cli
 import pytest
-from htmltess_cli import TOKEN_KINDS
-from recording import Recorder, tokens
+from htmltess_cli import TOKEN_KINDS, json_lines_writer
+from inputs import HTML5LIB, PAGES
+from recording import Recorder, TextRecorder, tokens
 
 EXAMPLE = pathlib.Path(__file__).resolve().parents[2] / "examples" / "hello.html"
 
@@ -209,3 +212,67 @@ def test_streams_are_parsed_as_they_are_read():
     with pytest.raises(OSError):
         htmltess_cli.feed(recorder, stream, {})
     assert recorder.tokens() == tokens(b"<p>a&amp")  # what was read, to its end
+
+
+class ErrorTextRecorder(TextRecorder):
+    def OnError(self, code, line, column):
+        self.record(("ParseError", code, line, column))
+
+
+def python_lines(document, errors, content_model):
+    """The command's output as Python callbacks and the json module make it."""
+    recorder = ErrorTextRecorder() if errors else TextRecorder()
+    htmltess_module.html_parse_string(recorder, document, content_model=content_model)
+    text = "".join(json.dumps(list(token), ensure_ascii=False) + "\n" for token in recorder.tokens())
+    return text.encode("utf-8", "backslashreplace")  # lone surrogates as \u escapes
+
+
+def native_lines(document, errors, content_model):
+    out = io.BytesIO()
+    htmltess_module.html_parse_string(json_lines_writer(out, errors), document, content_model=content_model)
+    return out.getvalue()
+
+
+def html5lib_inputs():
+    for path in sorted(HTML5LIB.glob("*.test")):
+        for index, test in enumerate(json.loads(path.read_text(encoding="utf-8")).get("tests", [])):
+            document = test["input"]
+            if test.get("doubleEscaped"):
+                document = re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), document)
+            yield f"{path.name}:{index}", document
+
+
+# Code points a str cannot hold (above U+10FFFF) and surrogates, alone or in pairs.
+ODD_INPUTS = [
+    ("astral text", b"a\xf4\x90\x80\x80b"),
+    ("astral names", b"<a \xf4\x90\x80\x80=1 \xf4\x90\x80\x81=2 \xef\xbf\xbd=3 b=4>"),
+    ("astral doctype", b"<!DOCTYPE \xf4\x90\x80\x80 PUBLIC '\xf7\xbf\xbf\xbf'><!--\xf4\x90\x80\x80-->"),
+    ("surrogates", "\ud800<p \udfff='\ud83d\ude00'>\ud83d\ude00"),
+]
+INPUTS = {
+    "html5lib": [*html5lib_inputs(), *ODD_INPUTS],
+    "pages": [(page.name, page.read_bytes()) for page in PAGES],
+}
+
+
+@pytest.mark.parametrize("errors", [False, True], ids=["", "errors"])
+@pytest.mark.parametrize("content_model", ["browser", "none"])
+@pytest.mark.parametrize("source", INPUTS)
+def test_the_native_writer_prints_what_python_callbacks_and_json_make(source, content_model, errors):
+    for name, document in INPUTS[source]:
+        assert native_lines(document, errors, content_model) == python_lines(
+            document, errors, content_model
+        ), name
+
+
+class FailingOutput:
+    def write(self, data):
+        raise ValueError("cannot write")
+
+
+@pytest.mark.parametrize("out, error", [(FailingOutput(), ValueError), (object(), AttributeError)])
+def test_a_failing_output_raises_from_every_parse(out, error):
+    writer = htmltess_module._JsonLinesWriter(out)
+    for _ in range(2):  # the failed parse released the writer
+        with pytest.raises(error):
+            htmltess_module.html_parse_string(writer, "<p>" + "x" * 100_000)
