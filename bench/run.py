@@ -59,8 +59,8 @@ LEGEND = """\
 - W1t, every token with text runs: as W1, but htmltess delivers characters as runs through OnText, also in
   browser mode (the text of script, style, title, ... as a browser tokenizes it). The peers' rows repeat
   their W1 passes, which already deliver text in runs.
-- W2, tags only: (name, attributes dict) of every start tag collected. The OnError row also collects every
-  parse error with its code and position; the span row each start tag's span(). selectolax builds a tree
+- W2, tags only: (name, attributes dict) of every start tag collected, also in browser mode. The OnError
+  row also collects every parse error with its code and position; the span row each start tag's span(). selectolax builds a tree
   and walks its element nodes, which include the implied html/head/body.
 - W3, native floor: the C++ tokenizer with a handler that does nothing (`htmltess_core_bench`), from memory
   and from files, in browser mode from memory, and the bare UTF-8 decode of the same bytes; lxml and
@@ -249,6 +249,8 @@ def plan_corpus(plan: Plan, selected: tuple[str, ...], pages: list, executable: 
     if "W2" in selected:
         ref = ("W2", "htmltess")
         plan.python(Row("W2", "htmltess", size, ref, "only OnStartTag overridden"), w.htmltess_w2, pages)
+        browser_row = Row("W2", "htmltess (browser mode)", size, ref, 'content_model="browser"')
+        plan.python(browser_row, w.htmltess_w2_browser, pages)
         error_row = Row("W2", "htmltess (OnError)", size, ref, "and OnError: codes and positions")
         plan_extension(plan, error_row, "OnError", w.htmltess_w2e, pages)
         span_row = Row("W2", "htmltess (span)", size, ref, "and span() of every start tag")

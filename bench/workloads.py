@@ -209,11 +209,15 @@ class StartTagCollector(htmltess.HtmlHandler):
         self.tags.append((name, dict(attributes)))
 
 
-def htmltess_w2(pages: list[Page]) -> list:
+def htmltess_w2(pages: list[Page], **options) -> list:
     handler = StartTagCollector()
     for page in pages:
-        htmltess.html_parse_string(handler, page.data)
+        htmltess.html_parse_string(handler, page.data, **options)
     return handler.tags
+
+
+def htmltess_w2_browser(pages: list[Page]) -> list:
+    return htmltess_w2(pages, content_model="browser")
 
 
 class StartTagAndErrorCollector(StartTagCollector):

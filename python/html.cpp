@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -266,6 +267,13 @@ class DefaultMethods {
   unsigned known = 0;       // one bit per method known to be the default for now
 };
 
+// A new int for an offset, a line or a column: through PyLong_FromLong, whose
+// fast path takes the values that fit one digit of an int.
+PyObject* IntFromCount(uint64_t value) {
+  return value <= static_cast<uint64_t>(LONG_MAX) ? PyLong_FromLong(static_cast<long>(value))
+                                                  : PyLong_FromUnsignedLongLong(value);
+}
+
 // Forwards each tokenizer callback to the method of the same name on the
 // Python handler object. Once a callback raises, the exception stays pending,
 // no further Python call is made, and the tokenizer is interrupted.
@@ -382,8 +390,7 @@ class PythonHtmlHandler final : public Handler {
       }
       args[0] = errorCodeNames[static_cast<unsigned>(code)];
       Py_INCREF(args[0]);
-      return (args[1] = PyLong_FromUnsignedLongLong(point.line)) &&
-             (args[2] = PyLong_FromUnsignedLongLong(point.Column()));
+      return (args[1] = IntFromCount(point.line)) && (args[2] = IntFromCount(point.Column()));
     });
   }
 
@@ -1389,6 +1396,23 @@ PythonHtmlHandler* InCallback(PyObject* self, const char* method) {
   return nullptr;
 }
 
+// The tuple (first, second) of two ints, as span() and position() return it.
+// A tuple of ints can hold no cycle, so the collector is spared tracking it,
+// as it would itself stop doing at its next pass.
+PyObject* PairOfInts(uint64_t first, uint64_t second) {
+  PyObject* pair = PyTuple_New(2);
+  if (!pair) return nullptr;
+  PyObject* items[2] = {IntFromCount(first), IntFromCount(second)};
+  PyTuple_SET_ITEM(pair, 0, items[0]);
+  PyTuple_SET_ITEM(pair, 1, items[1]);
+  if (!items[0] || !items[1]) {
+    Py_DECREF(pair);
+    return nullptr;
+  }
+  PyObject_GC_UnTrack(pair);
+  return pair;
+}
+
 // Counting positions keeps checkpoints, which may fail to grow.
 PyObject* HtmlHandler_span(PyObject* self, PyObject*) {
   PythonHtmlHandler* handler = InCallback(self, "span");
@@ -1399,7 +1423,7 @@ PyObject* HtmlHandler_span(PyObject* self, PyObject*) {
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
-  return Py_BuildValue("(KK)", static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
+  return PairOfInts(start, end);
 }
 
 PyObject* HtmlHandler_position(PyObject* self, PyObject*) {
@@ -1411,8 +1435,42 @@ PyObject* HtmlHandler_position(PyObject* self, PyObject*) {
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
-  return Py_BuildValue("(KK)", static_cast<unsigned long long>(start.line),
-                       static_cast<unsigned long long>(start.Column()));
+  return PairOfInts(start.line, start.Column());
+}
+
+// Whether `attribute` is the method descriptor of span() or position().
+bool IsPositionMethod(PyObject* attribute) {
+  if (!Py_IS_TYPE(attribute, &PyMethodDescr_Type)) return false;
+  const PyCFunction method = reinterpret_cast<PyMethodDescrObject*>(attribute)->d_method->ml_meth;
+  return method == HtmlHandler_span || method == HtmlHandler_position;
+}
+
+// span() and position() may be asked for every token. The interpreter calls
+// a method written in C straight away only on an instance of the very class
+// that holds it, and through the generic call otherwise: each subclass is
+// given its own span() and position(), unless it inherits another
+// definition. Then __init_subclass__ goes on along the method resolution order.
+PyObject* HtmlHandler_init_subclass(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  for (const char* name : {"span", "position"}) {
+    PyObject* inherited = PyObject_GetAttrString(cls, name);
+    if (!inherited) return nullptr;
+    int set = 0;
+    if (IsPositionMethod(inherited)) {
+      PyObject* own = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls),
+                                        reinterpret_cast<PyMethodDescrObject*>(inherited)->d_method);
+      set = own ? PyObject_SetAttrString(cls, name, own) : -1;
+      Py_XDECREF(own);
+    }
+    Py_DECREF(inherited);
+    if (set < 0) return nullptr;
+  }
+  PyObject* super = PyObject_CallFunctionObjArgs(reinterpret_cast<PyObject*>(&PySuper_Type),
+                                                 reinterpret_cast<PyObject*>(HandlerType()), cls, nullptr);
+  PyObject* next = super ? PyObject_GetAttrString(super, "__init_subclass__") : nullptr;
+  PyObject* result = next ? PyObject_Call(next, args, kwargs) : nullptr;
+  Py_XDECREF(next);
+  Py_XDECREF(super);
+  return result;
 }
 
 // Pickling keeps the instance's __dict__ (None when it has none or it is
@@ -1474,6 +1532,9 @@ PyMethodDef tessarin_HtmlHandler_methods[] = {
     {"position", HtmlHandler_position, METH_NOARGS,
      "position($self, /)\n--\n\n"
      "From a callback: (line, column) of the start of the current token's source, both from 1."},
+    {"__init_subclass__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(HtmlHandler_init_subclass)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS,
+     "__init_subclass__($cls, /, **kwargs)\n--\n\nGives each subclass its own span() and position(), for fast calls."},
     {"__getstate__", HtmlHandler_getstate, METH_NOARGS,
      "__getstate__($self, /)\n--\n\nThe instance's __dict__ for pickling, or None; the parse state is not kept."},
     {nullptr, nullptr, 0, nullptr}};

@@ -40,21 +40,60 @@ void BreakLine(source_point_t& point, uint64_t nextLineStart) {
   point.lineStart = nextLineStart;
 }
 
-// Counts the blocks of ASCII without CR at p, within `most` bytes, and the
-// lines their LFs end; returns how many bytes it counted. The place must not
-// follow a CR, whose line an LF would end.
+// Counts the ASCII without CR at p, within `most` of the `held` bytes there,
+// and the lines its LFs end; returns how many bytes it counted. The place
+// must not follow a CR, whose line an LF would end. Blocks of 64 bytes are
+// taken at once, their LFs summed per byte lane, then blocks of 16, the last
+// of them up to its first CR or byte above ASCII, or to `most` if 16 bytes
+// are held; only the last block with an LF is looked at again, for where the
+// last line starts.
 #if defined(__SSE2__)
-size_t CountPlainBlocks(const unsigned char* p, size_t most, source_point_t& point) {
+size_t CountPlainBlocks(const unsigned char* p, size_t most, size_t held, source_point_t& point) {
+  constexpr size_t kBlock = 16;
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i zero = _mm_setzero_si128();
+  __m128i lines = zero;  // LFs counted, in the two 64-bit halves
+  size_t lastLfEnd = 0;  // the end of the last block with an LF; 0 when none had one
   size_t n = 0;
-  while (most - n >= 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n));
-    if (_mm_movemask_epi8(_mm_or_si128(x, _mm_cmpeq_epi8(x, _mm_set1_epi8('\r'))))) break;
-    const unsigned lf = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))));
-    if (lf) {
-      point.line += static_cast<unsigned>(__builtin_popcount(lf));
-      point.lineStart = point.index + n + (31 - static_cast<unsigned>(__builtin_clz(lf))) + 1;
+  auto load = [p](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)); };
+  // Each byte that is CR or not ASCII makes its lane's top bit set.
+  auto stops = [cr](__m128i x) { return _mm_or_si128(x, _mm_cmpeq_epi8(x, cr)); };
+  while (most - n >= 4 * kBlock) {
+    const __m128i a = load(n), b = load(n + 16), c = load(n + 32), d = load(n + 48);
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(stops(a), stops(b)), _mm_or_si128(stops(c), stops(d))))) break;
+    // Each LF is -1 in its lane; four blocks sum to at least -4.
+    const __m128i sum = _mm_add_epi8(_mm_add_epi8(_mm_cmpeq_epi8(a, lf), _mm_cmpeq_epi8(b, lf)),
+                                     _mm_add_epi8(_mm_cmpeq_epi8(c, lf), _mm_cmpeq_epi8(d, lf)));
+    n += 4 * kBlock;
+    if (_mm_movemask_epi8(sum)) lastLfEnd = n;
+    lines = _mm_add_epi64(lines, _mm_sad_epu8(_mm_sub_epi8(zero, sum), zero));
+  }
+  uint64_t lastLines = 0;  // those of the block cut short by a stop
+  while (n < most && held - n >= kBlock) {
+    const __m128i x = load(n);
+    const __m128i found = _mm_cmpeq_epi8(x, lf);
+    unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(stops(x)));
+    if (most - n < kBlock) stop |= ~0u << (most - n);
+    if (stop) {
+      const unsigned before = static_cast<unsigned>(__builtin_ctz(stop));
+      const unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(found)) & ((1u << before) - 1);
+      n += before;
+      if (lfs) lastLfEnd = n;
+      lastLines = static_cast<unsigned>(__builtin_popcount(lfs));
+      break;
     }
-    n += 16;
+    n += kBlock;
+    if (_mm_movemask_epi8(found)) lastLfEnd = n;
+    lines = _mm_add_epi64(lines, _mm_sad_epu8(_mm_sub_epi8(zero, found), zero));
+  }
+  if (lastLfEnd) {
+    point.line += static_cast<uint64_t>(_mm_cvtsi128_si64(lines)) +
+                  static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(lines, lines))) + lastLines;
+    size_t lastLf = lastLfEnd;
+    while (p[--lastLf] != '\n') {
+    }
+    point.lineStart = point.index + lastLf + 1;
   }
   point.offset += n;
   point.index += n;
@@ -62,7 +101,7 @@ size_t CountPlainBlocks(const unsigned char* p, size_t most, source_point_t& poi
 }
 #else
 // Without SIMD, the plain bytes between line ends are counted by Walk alone.
-size_t CountPlainBlocks(const unsigned char*, size_t, source_point_t&) { return 0; }
+size_t CountPlainBlocks(const unsigned char*, size_t, size_t, source_point_t&) { return 0; }
 #endif
 
 }  // namespace
@@ -121,7 +160,7 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
       if (!reached) {
         const size_t most =
             static_cast<size_t>(std::min<uint64_t>(got - i, std::min(offset, nextCheckpoint) - point.offset));
-        const size_t counted = point.afterCr ? 0 : CountPlainBlocks(chunk + i, most, point);
+        const size_t counted = point.afterCr ? 0 : CountPlainBlocks(chunk + i, most, got - i, point);
         if (counted) {
           i += counted;
           if (point.offset >= nextCheckpoint) checkpoints.push_back(point);

@@ -1,9 +1,75 @@
 #include "stream/unicode_stream.h"
 
 #include <algorithm>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace Tessarin {
 namespace Unicode {
+
+namespace {
+
+// The bytes a fence passes in blocks (see fence_rule_t): how many of the
+// `size` bytes at b are in whole blocks of them, from the start. A fence
+// mostly passes long runs of them, which are tested 64 bytes at a time.
+#if defined(__SSE2__)
+__m128i Load(const unsigned char* b) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)); }
+
+// All ones where a byte of x is printable ASCII, 0x20 to 0x7E: the bytes
+// that become signed bytes above 0x20 when one is added.
+__m128i Printable(__m128i x) { return _mm_cmpgt_epi8(_mm_add_epi8(x, _mm_set1_epi8(1)), _mm_set1_epi8(0x20)); }
+
+// All ones where a byte of x is printable ASCII or LF: most blocks of 64
+// bytes of a page hold no other byte, and they are told by this test alone.
+__m128i PrintableOrLf(__m128i x) { return _mm_or_si128(Printable(x), _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))); }
+
+// All ones where a byte of x is passed.
+__m128i Passed(__m128i x) {
+  // TAB, LF, VT, FF and CR are 9 to 13; VT is not passed.
+  const __m128i fromTab = _mm_sub_epi8(x, _mm_set1_epi8('\t'));
+  const __m128i tabToCr = _mm_cmpeq_epi8(_mm_min_epu8(fromTab, _mm_set1_epi8('\r' - '\t')), fromTab);
+  const __m128i spaces = _mm_andnot_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\v')), tabToCr);
+  return _mm_or_si128(Printable(x), spaces);
+}
+
+// Whether `test` holds for all 64 bytes at b.
+template <typename Test>
+bool AllOf64(const unsigned char* b, Test test) {
+  const __m128i all = _mm_and_si128(_mm_and_si128(test(Load(b)), test(Load(b + 16))),
+                                    _mm_and_si128(test(Load(b + 32)), test(Load(b + 48))));
+  return _mm_movemask_epi8(all) == 0xFFFF;
+}
+
+constexpr size_t kPassBlock = 16;
+
+size_t PassableLength(const unsigned char* b, size_t size) {
+  size_t n = 0;
+  while (size - n >= 4 * kPassBlock && (AllOf64(b + n, PrintableOrLf) || AllOf64(b + n, Passed))) n += 4 * kPassBlock;
+  while (size - n >= kPassBlock && _mm_movemask_epi8(Passed(Load(b + n))) == 0xFFFF) n += kPassBlock;
+  return n;
+}
+#else
+// Printable ASCII only, eight bytes at a time.
+constexpr size_t kPassBlock = 8;
+
+size_t PassableLength(const unsigned char* b, size_t size) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  size_t n = 0;
+  for (; size - n >= kPassBlock; n += kPassBlock) {
+    uint64_t x;
+    std::memcpy(&x, b + n, sizeof x);
+    const uint64_t below = (x - 0x20 * kOnes) & ~x;  // high bit where a byte is below 0x20
+    const uint64_t above = (x + kOnes) | x;          // high bit where a byte is above 0x7E
+    if ((below | above) & kHighs) break;
+  }
+  return n;
+}
+#endif
+
+}  // namespace
 
 size_t InputStream::DecodePopCounted(unsigned int& cp) {
   unsigned char b[4];
@@ -86,7 +152,7 @@ void InputStream::MoveFence() {
     const unsigned char* const bytes = w.bytes;
     size_t i = *w.position;
     for (;;) {
-      while (limit - i >= kPassBlock && PassableBlock(bytes + i)) i += kPassBlock;
+      i += PassableLength(bytes + i, limit - i);
       // A block with another byte among them is looked at one by one.
       const size_t end = std::min(limit, i + kPassBlock);
       while (i < end && !stop[bytes[i]]) ++i;

@@ -4,9 +4,6 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "stream/input_stream.h"
 
@@ -149,33 +146,6 @@ class InputStream : public Tessarin::InputStream<unsigned int> {
     return 1;
   }
   // The code point of a complete sequence of `length` bytes.
-  // The bytes a fence passes in blocks (see fence_rule_t), and how many
-  // bytes of them begin at b, which holds at least kPassBlock bytes: 0 or
-  // kPassBlock.
-#if defined(__SSE2__)
-  static constexpr size_t kPassBlock = 16;
-  static size_t PassableBlock(const unsigned char* b) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-    const __m128i printable =
-        _mm_and_si128(_mm_cmpgt_epi8(x, _mm_set1_epi8(0x1F)), _mm_cmplt_epi8(x, _mm_set1_epi8(0x7F)));
-    const __m128i spaces =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(x, _mm_set1_epi8('\n'))),
-                     _mm_or_si128(_mm_cmpeq_epi8(x, _mm_set1_epi8('\f')), _mm_cmpeq_epi8(x, _mm_set1_epi8('\r'))));
-    return _mm_movemask_epi8(_mm_or_si128(printable, spaces)) == 0xFFFF ? kPassBlock : 0;
-  }
-#else
-  // Printable ASCII only, eight bytes at a time.
-  static constexpr size_t kPassBlock = 8;
-  static size_t PassableBlock(const unsigned char* b) {
-    constexpr uint64_t kOnes = 0x0101010101010101u;
-    constexpr uint64_t kHighs = 0x8080808080808080u;
-    uint64_t x;
-    std::memcpy(&x, b, sizeof x);
-    const uint64_t below = (x - 0x20 * kOnes) & ~x;  // high bit where a byte is below 0x20
-    const uint64_t above = (x + kOnes) | x;          // high bit where a byte is above 0x7E
-    return (below | above) & kHighs ? 0 : kPassBlock;
-  }
-#endif
   static unsigned int Decode(const unsigned char* b, unsigned length) {
     switch (length) {
       case 2:

@@ -5,6 +5,8 @@ positions of every state."""
 
 from __future__ import annotations
 
+import re
+
 import htmltess
 import pytest
 from recording import tokens
@@ -63,6 +65,17 @@ def test_every_kind_of_input_gives_the_same_errors(tmp_path, at):
     assert len(expected) == 6 and expected[-1] == ("eof-in-comment", 4, 5)
     assert errors(document.encode()) == errors(bytearray(document.encode())) == expected
     assert errors(path, htmltess.html_parse_file) == expected
+
+
+@pytest.mark.parametrize("filler", ["abc def ", "a\tb\r\nc\fd\n"])
+@pytest.mark.parametrize("control", ["\x01", "\x0b", "\x7f", "\x85"])
+def test_a_control_is_found_and_placed_wherever_it_stands(filler, control):
+    """At every place in and around the blocks the input is scanned in, after printable text or spaces."""
+    text = filler * 20
+    for at in range(len(text)):
+        lines = re.split(r"\r\n|\r|\n", text[:at])
+        expected = [("control-character-in-input-stream", len(lines), len(lines[-1]) + 1)]
+        assert errors(text[:at] + control + text[at:]) == expected, at
 
 
 def test_OnError_replaces_OnParseError_when_defined_at_parse_start():

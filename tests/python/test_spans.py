@@ -123,3 +123,26 @@ def test_span_and_position_only_from_a_callback():
     htmltess.html_parse_string(handler, "<a>")
     with pytest.raises(RuntimeError):
         handler.span()
+
+
+class Tag:
+    def __init_subclass__(cls, tag: str = "", **kwargs) -> None:
+        super().__init_subclass__(**kwargs)
+        cls.tag = tag
+
+
+def test_subclasses_keep_other_definitions_and_the_init_subclass_chain():
+    class Own(Spans):
+        def span(self):
+            return "own"
+
+    class Deeper(Own):
+        pass
+
+    class Tagged(Spans, Tag, tag="t"):
+        pass
+
+    for handler, span in ((Deeper(), "own"), (Tagged(), (0, 3))):
+        htmltess.html_parse_string(handler, "<a>")
+        assert handler.tokens[0][2] == span
+    assert Tagged.tag == "t"
