@@ -8,10 +8,11 @@ Usage: make_seeds.py REPO_ROOT OUT_DIR"""
 from __future__ import annotations
 
 import hashlib
-import json
-import re
 import sys
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
+from inputs import html5lib_documents
 
 SLICE = 2048
 SLICES_PER_PAGE = 3
@@ -27,14 +28,10 @@ STATES = {
 DATA, BROWSER = 6, 6 | 8 | 16
 
 
-def html5lib_inputs(directory: Path):
-    for test_file in sorted(directory.glob("*.test")):
-        for test in json.loads(test_file.read_text(encoding="utf-8")).get("tests", []):
-            text = test["input"]
-            if test.get("doubleEscaped"):
-                text = re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), text)
-            for state in test.get("initialStates", ["Data state"]):
-                yield bytes([STATES[state]]) + text.encode("utf-8", "surrogatepass")
+def html5lib_inputs():
+    for text, options in html5lib_documents():
+        state = STATES[options.get("initial_state", "Data state")]
+        yield bytes([state]) + text.encode("utf-8", "surrogatepass")
 
 
 def page_slices(directory: Path):
@@ -54,7 +51,7 @@ def main() -> None:
         print(f"seeds: {extra} is absent; vendored pages only")
     count = 0
     for sample in [
-        *html5lib_inputs(root / "tests" / "html5lib-tests" / "tokenizer"),
+        *html5lib_inputs(),
         *page_slices(root / "tests" / "corpus"),
         *page_slices(extra),
     ]:
