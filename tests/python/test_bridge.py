@@ -139,45 +139,18 @@ def test_paths_may_be_str_bytes_or_path_like(tmp_path, path_type):
     assert raised.value.filename == missing
 
 
-def fifo(tmp_path, data):
-    path = tmp_path / "fifo"
-    os.mkfifo(path)
-    return str(path), lambda: path.write_bytes(data)  # the writer waits for the reader
-
-
-def pipe(tmp_path, data):
-    read, write = os.pipe()
-
-    def write_all():
-        with os.fdopen(write, "wb") as out:
-            out.write(data)  # more than the pipe holds: returns once the reader has most of it
-        os.close(read)
-
-    return f"/proc/self/fd/{read}", write_all
-
-
-@pytest.mark.parametrize("make", [fifo, pipe])
-def test_pipes_and_fifos_are_read_as_they_come(tmp_path, make):
+def test_fifos_devices_and_files_of_size_0_are_read_as_they_come(tmp_path):
     data = "<p a='&amp;'>caf\u00e9 &notin; ".encode() * 30000
-    path, write_all = make(tmp_path, data)
-    writer = threading.Thread(target=write_all)
+    os.mkfifo(tmp_path / "fifo")
+    writer = threading.Thread(target=(tmp_path / "fifo").write_bytes, args=(data,))  # waits for the reader
     writer.start()
     recorder = TextRecorder()
-    assert parse_file(recorder, path) is True
+    assert parse_file(recorder, tmp_path / "fifo") is True
     writer.join()
     assert recorder.tokens() == tokens(data, TextRecorder())
-    null = Recorder()  # a device, here an empty document
-    assert parse_file(null, "/dev/null") is True and null.tokens() == []
-
-
-@pytest.mark.parametrize("path", ["/proc/version", "/proc/self/cmdline"])
-def test_a_file_that_reports_size_0_is_read_to_its_end(path):
-    with open(path, "rb") as file:
-        expected = tokens(file.read())
-    assert os.stat(path).st_size == 0 and expected
-    recorder = Recorder()
-    assert parse_file(recorder, path) is True
-    assert recorder.tokens() == expected
+    for path in "/dev/null", "/proc/version", "/proc/self/cmdline":  # a device; files that report size 0
+        recorder, expected = Recorder(), tokens(pathlib.Path(path).read_bytes())
+        assert parse_file(recorder, path) is True and recorder.tokens() == expected
 
 
 def break_descriptor(path):
