@@ -1,6 +1,7 @@
 """The htmltess command: JSON Lines output, statistics, inputs, exit codes."""
 
 import collections
+import functools
 import io
 import json
 import os
@@ -128,12 +129,9 @@ def test_version():
     ],
 )
 def test_output_that_cannot_be_written(stdout, status, stderr):
-    def close_stdout():
-        os.close(1)
-
     command = [sys.executable, "-m", "htmltess_cli", str(EXAMPLE)]
     with open(stdout or os.devnull, "wb") as out:
-        kwargs = {"stdout": out} if stdout else {"preexec_fn": close_stdout}
+        kwargs = {"stdout": out} if stdout else {"preexec_fn": functools.partial(os.close, 1)}
         result = subprocess.run(command, check=False, stderr=subprocess.PIPE, **kwargs)
     assert (result.returncode, result.stderr) == (status, stderr)
 

@@ -135,6 +135,9 @@ def test_initial_state_and_last_start_tag(tmp_path):
     assert tokens("a</TITLE>b", **options) == [C("a"), E("title"), C("b")]
 
 
+TEXT_ELEMENTS = {"script", "style", "textarea", "title"}
+
+
 @pytest.mark.skipif(not EXTRA_CORPUS.is_dir(), reason="corpus not available")
 def test_browser_mode_reports_no_markup_inside_text_elements_of_the_corpus():
     checked = 0
@@ -148,11 +151,7 @@ def test_browser_mode_reports_no_markup_inside_text_elements_of_the_corpus():
                 foreign += 1
             elif event[0] == "EndTag" and event[1] in ("svg", "math"):
                 foreign = max(foreign - 1, 0)
-            if (
-                event[0] == "StartTag"
-                and event[1] in {"script", "style", "textarea", "title"}
-                and not foreign
-            ):
+            elif event[0] == "StartTag" and event[1] in TEXT_ELEMENTS and not foreign:
                 assert after in (E(event[1]), ("EOF",)), (page.name, event, after)
                 checked += 1
     assert checked > 1000

@@ -19,9 +19,7 @@ from recording import ErrorTextRecorder, Recorder, merge_characters
 
 DIFFERENCES_FILE = Path(__file__).with_name("html5lib_differences.txt")
 INPUT_STREAM_ERRORS = {
-    "control-character-in-input-stream",
-    "noncharacter-in-input-stream",
-    "surrogate-in-input-stream",
+    f"{kind}-in-input-stream" for kind in ("control-character", "noncharacter", "surrogate")
 }
 
 skipped: collections.Counter = collections.Counter()
