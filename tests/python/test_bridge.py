@@ -244,9 +244,8 @@ def native_bytes_in_use():
 
 
 def test_an_idle_handler_holds_no_text_buffer():
-    handlers = [
-        type("Texts", (htmltess.HtmlHandler,), {"OnText": lambda self, text: None})() for _ in range(200)
-    ]
+    texts = type("Texts", (htmltess.HtmlHandler,), {"OnText": lambda self, text: None})
+    handlers = [texts() for _ in range(200)]
     before = native_bytes_in_use()
     for handler in handlers:
         parse_string(handler, "x" * 100_000)

@@ -9,12 +9,11 @@ from __future__ import annotations
 
 import collections
 import json
-import re
 from pathlib import Path
 
 import htmltess
 import pytest
-from inputs import HTML5LIB
+from inputs import HTML5LIB, unescape
 from recording import ErrorTextRecorder, Recorder, merge_characters
 
 DIFFERENCES_FILE = Path(__file__).with_name("html5lib_differences.txt")
@@ -38,10 +37,6 @@ def load_differences() -> tuple[set[str], dict[str, str]]:
 
 
 REASONS, LISTED = load_differences()
-
-
-def unescape(text: str) -> str:
-    return re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), text)
 
 
 def load_suite():

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import bisect
 import re
+import types
 
 import htmltess
 import pytest
@@ -143,17 +144,9 @@ class Tag:
 
 
 def test_subclasses_keep_other_definitions_and_the_init_subclass_chain():
-    class Own(Spans):
-        def span(self):
-            return "own"
-
-    class Deeper(Own):
-        pass
-
-    class Tagged(Spans, Tag, tag="t"):
-        pass
-
-    for handler, span in ((Deeper(), "own"), (Tagged(), (0, 3))):
+    deeper = type("Deeper", (type("Own", (Spans,), {"span": lambda self: "own"}),), {})
+    tagged = types.new_class("Tagged", (Spans, Tag), {"tag": "t"})
+    for handler, span in ((deeper(), "own"), (tagged(), (0, 3))):
         htmltess.html_parse_string(handler, "<a>")
         assert handler.tokens[0][2] == span
-    assert Tagged.tag == "t"
+    assert tagged.tag == "t"
