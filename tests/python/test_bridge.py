@@ -19,15 +19,11 @@ from contextlib import nullcontext, suppress
 
 import htmltess
 import pytest
-from recording import PE, C, E, OnFirstChar, Recorder, S, TextRecorder, tokens
+from recording import PE, Boom, C, E, OnFirstChar, Recorder, S, TextRecorder, tokens
 
 PYPROJECT = pathlib.Path(__file__).resolve().parents[2] / "pyproject.toml"
 parse_string = htmltess.html_parse_string
 parse_file = htmltess.html_parse_file
-
-
-class Boom(Exception):
-    pass
 
 
 def write(path, data):
@@ -194,17 +190,12 @@ class Silent(htmltess.HtmlHandler):
     pass
 
 
-def waiting_fifo(tmp_path, text):
-    os.mkfifo(tmp_path / "fifo")
-    return tmp_path / "fifo"  # no writer ever comes
-
-
 @pytest.mark.parametrize(
     "parse, make",
     [
         (parse_string, lambda tmp_path, text: text),
         (parse_file, lambda tmp_path, text: write(tmp_path / "long.html", text)),
-        (parse_file, waiting_fifo),
+        (parse_file, lambda tmp_path, text: os.mkfifo(tmp_path / "fifo") or tmp_path / "fifo"),  # no writer
     ],
     ids=["string", "file", "fifo"],
 )

@@ -22,10 +22,7 @@ def without_errors(events):
         ("<title>a<b>&amp;</title>", [S("title"), C("a<b>&"), E("title")]),
         ("<textarea/><p></TEXTAREA >", [S("textarea", None, True), C("<p>"), E("textarea")]),
         ("<style>&amp;<!--</styles></style>", [S("style"), C("&amp;<!--</styles>"), E("style")]),
-        *[
-            (f"<{name}><a>", [S(name), C("<a>")])
-            for name in ["xmp", "iframe", "noembed", "noframes", "noscript"]
-        ],
+        *[(f"<{n}><a>", [S(n), C("<a>")]) for n in ["xmp", "iframe", "noembed", "noframes", "noscript"]],
         (
             "<script><!--<script></script>--></script>",
             [S("script"), C("<!--<script></script>-->"), E("script")],

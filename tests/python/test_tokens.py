@@ -97,8 +97,7 @@ def test_reference_in_value(quote, written, value, errors):
 
 
 def drawn(draw, distinct):
-    """Names drawn from a pool, so that repeats fall both before and after the point where a tag has
-    enough attributes to index their names."""
+    """Names drawn from a pool: repeats fall before and after a tag has enough attributes to index them."""
     rng = random.Random(draw)
     pool = [f"n{i}" for i in range(distinct)] + [f"N{i}" for i in range(distinct)]
     return [rng.choice(pool) for _ in range(3 * distinct)]
