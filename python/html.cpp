@@ -45,6 +45,12 @@ using Tessarin::Html::ParseErrorCode;
 using Tessarin::Html::TextState;
 using Tessarin::Html::Tokenizer;
 
+// Before 3.13 the interpreter's method lookup that binds nothing is declared
+// in its public headers; from 3.13 on it is internal.
+#if PY_VERSION_HEX < 0x030D0000
+#define HTMLTESS_HAVE_GET_METHOD
+#endif
+
 namespace {
 
 class PythonHtmlHandler;
@@ -216,10 +222,29 @@ class DefaultMethods {
     if (overridden & bit) return kOverridden;
     if (known & bit) return kDefault;
     bool cacheable = LookupRunsNoPython(self, method);
+#ifdef HTMLTESS_HAVE_GET_METHOD
+    // The lookup Python's own method calls make, which binds nothing: it
+    // finds the type's function or descriptor unless the instance holds the name.
+    if (cacheable) {
+      PyObject* found = nullptr;
+      const bool unbound = _PyObject_GetMethod(self, methodNames[method], &found);
+      if (!found) return kFailed;
+      if (unbound ? IsDefaultDescriptor(found) : IsDefaultBoundTo(found, self)) {
+        Py_DECREF(found);
+        known |= bit;
+        return kDefault;
+      }
+      overridden |= bit;
+      if (unbound)
+        Py_DECREF(found);  // the call looks it up again
+      else
+        *bound = found;
+      return kOverridden;
+    }
+#endif
     PyObject* found = LookUp(self, method, cacheable);
     if (!found) return kFailed;
-    if (!(PyCFunction_Check(found) && PyCFunction_GET_FUNCTION(found) == HtmlHandler_default &&
-          PyCFunction_GET_SELF(found) == self)) {
+    if (!IsDefaultBoundTo(found, self)) {
       overridden |= bit;
       *bound = found;
       return kOverridden;
@@ -243,6 +268,18 @@ class DefaultMethods {
     return IsPlainMethod(_PyType_Lookup(type, methodNames[method]));
 #endif
   }
+
+  static bool IsDefaultBoundTo(PyObject* found, PyObject* self) {
+    return PyCFunction_Check(found) && PyCFunction_GET_FUNCTION(found) == HtmlHandler_default &&
+           PyCFunction_GET_SELF(found) == self;
+  }
+
+#ifdef HTMLTESS_HAVE_GET_METHOD
+  static bool IsDefaultDescriptor(PyObject* found) {
+    return Py_IS_TYPE(found, &PyMethodDescr_Type) &&
+           reinterpret_cast<PyMethodDescrObject*>(found)->d_method->ml_meth == HtmlHandler_default;
+  }
+#endif
 
   static bool IsPlainMethod(PyObject* attribute) {
     return attribute && (PyFunction_Check(attribute) || Py_IS_TYPE(attribute, &PyMethodDescr_Type));
