@@ -7,10 +7,9 @@
 #include <vector>
 
 #include "recording_handler.h"
-#include "stream/feed_stream.h"
 
-using Tessarin::FeedInputStream;
 using Tessarin::Html::Tokenizer;
+using TessarinTest::Repeat;
 using TessarinTest::Tokenize;
 
 namespace {
@@ -18,38 +17,22 @@ namespace {
 // A code point takes up to four bytes; a step waits for all it may look at.
 constexpr size_t kHeldBytes = 4 * Tokenizer::kLongestLookAhead - 1;
 
-struct FedPipeline {
-  FedPipeline() { tokenizer.SetHandler(handler); }
-
-  FeedInputStream input;
-  Tessarin::Unicode::InputStream codePoints{input};
-  Tessarin::Html::InputConsumer consumer{codePoints};
-  Tokenizer tokenizer{consumer};
-  TessarinTest::RecordingHandler handler;
-};
-
 // Feeds the document in pieces of `piece` bytes, checks after each that at
 // most kHeldBytes + `longestRun` bytes are held, then ends it and returns the
 // events.
 std::string FedInPieces(const std::string& document, size_t piece, size_t longestRun) {
-  FedPipeline p;
+  TessarinTest::Pipeline<> p("", TessarinTest::Source::Fed);
   size_t mostHeld = 0;
   for (size_t start = 0; start < document.size(); start += piece) {
-    EXPECT_TRUE(p.input.Append(document.data() + start, std::min(piece, document.size() - start)));
-    while (p.tokenizer.RunFed(1000, p.input)) {
+    EXPECT_TRUE(p.Fed().Append(document.data() + start, std::min(piece, document.size() - start)));
+    while (p.tokenizer.RunFed(1000, p.Fed())) {
     }
-    mostHeld = std::max(mostHeld, p.input.UnreadSize());
+    mostHeld = std::max(mostHeld, p.Fed().UnreadSize());
   }
   EXPECT_LE(mostHeld, kHeldBytes + longestRun);
   while (p.tokenizer.Run(1000)) {
   }
   return p.handler.events;
-}
-
-std::string Repeat(const std::string& text, size_t times) {
-  std::string out;
-  for (size_t i = 0; i < times; ++i) out += text;
-  return out;
 }
 
 // (document, the longest run of a reference's letters and digits or of a bogus comment).

@@ -12,6 +12,7 @@
 #include "html/consumer.h"
 #include "html/handler.h"
 #include "html/tokenizer.h"
+#include "stream/feed_stream.h"
 #include "stream/file_stream.h"
 #include "stream/memory_stream.h"
 #include "stream/unicode_stream.h"
@@ -76,14 +77,15 @@ class RecordingHandler : public Tessarin::Html::Handler {
   bool acknowledge;
 };
 
-enum class Source { Memory, File };
+enum class Source { Memory, File, Fed };
 
 inline void PrintTo(Source source, std::ostream* os) { *os << (source == Source::Memory ? "memory" : "file"); }
 
-// A byte stream over `text`, in memory or read from a file. The file is removed
-// at once: the stream keeps it open.
+// A byte stream over `text`, in memory or read from a file, or an empty stream
+// to feed. The file is removed at once: the stream keeps it open.
 inline std::unique_ptr<Tessarin::RawInputStream> Bytes(Source source, const std::string& text) {
   if (source == Source::Memory) return std::make_unique<Tessarin::MemoryInputStream>(text.data(), text.size());
+  if (source == Source::Fed) return std::make_unique<Tessarin::FeedInputStream>();
   char path[] = "/tmp/htmltess-test-XXXXXX";
   int fd = mkstemp(path);
   if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::perror(path);
@@ -115,6 +117,8 @@ struct Pipeline {
     return handler.events;
   }
 
+  Tessarin::FeedInputStream& Fed() { return static_cast<Tessarin::FeedInputStream&>(*bytes); }
+
   const std::string text;
   std::unique_ptr<Tessarin::RawInputStream> bytes;
   Tessarin::Unicode::InputStream codePoints;
@@ -122,6 +126,12 @@ struct Pipeline {
   Tessarin::Html::Tokenizer tokenizer;
   H handler;
 };
+
+inline std::string Repeat(const std::string& piece, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
 
 // Tokenizes UTF-8 input from memory to the end and returns the recorded events.
 inline std::string Tokenize(std::string_view input, bool acknowledge = true, unsigned long runSteps = 0) {

@@ -23,8 +23,9 @@ const std::pair<std::string, std::string> kDecodeCases[] = {
     // Not validated: continuation bytes give their low six bits whatever they are.
     {"\xC3<z", "\u00FCz"},
     {"\xC0\x80", "\0"s},
-    {"\xED\xA0\x80", "\xED\xA0\x80"},          // U+D800
-    {"\xF7\xBF\xBF\xBF", "\xF7\xBF\xBF\xBF"},  // U+1FFFFF
+    {"\xC0\xBC\xC1\xA6#x\xE0\x80\xBC\xC3\xA9", "<f#x<\u00E9"},  // overlong forms
+    {"\xED\xA0\x80", "\xED\xA0\x80"},                           // U+D800
+    {"\xF7\xBF\xBF\xBF", "\xF7\xBF\xBF\xBF"},                   // U+1FFFFF
     // No newline normalisation, no special byte order mark or NUL.
     {"\xEF\xBB\xBFz\r\n\0"s, "\uFEFFz\r\n\0"s},
     // A byte that cannot lead a sequence.
@@ -47,12 +48,7 @@ TEST_P(StreamTest, DecodesEachSequenceToOneCodePoint) {
 // Byte offsets stay right however code points are read: peeked, put back
 // after being read one at a time or in the window, overlong forms included.
 TEST_P(StreamTest, KnowsTheByteOffsetOfEveryCodePoint) {
-  std::vector<std::pair<std::string, std::string>> cases(std::begin(kDecodeCases), std::end(kDecodeCases));
-  cases.push_back(
-      {"\xC0\xBC\xC1\xA6#x\xE0\x80\xBC\xC3\xA9"
-       "ab",
-       ""});
-  for (const auto& [bytes, unused] : cases) {
+  for (const auto& [bytes, unused] : kDecodeCases) {
     std::vector<uint64_t> starts;  // of each code point, then the end
     for (size_t at = 0; at < bytes.size(); at += Tessarin::Unicode::InputStream::SequenceLength(bytes[at]))
       starts.push_back(at);

@@ -34,6 +34,8 @@ Outcome Parse(const std::string& input, unsigned long failAt, unsigned long runS
 // the heap blocks that nothing points to any more, nonzero when there are any.
 extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
 
+using TessarinTest::Repeat;
+
 bool Leaked() { return __lsan_do_recoverable_leak_check && __lsan_do_recoverable_leak_check() != 0; }
 
 // The events of an interrupted parse are those of the complete one up to some
@@ -42,12 +44,6 @@ void ExpectPrefix(const std::string& partial, const std::string& complete) {
   const size_t end = partial.size();
   EXPECT_TRUE(complete.compare(0, end, partial) == 0 && (end == 0 || end == complete.size() || complete[end] == ' '))
       << partial;
-}
-
-std::string Repeat(const std::string& piece, int times) {
-  std::string out;
-  for (int i = 0; i < times; ++i) out += piece;
-  return out;
 }
 
 std::string ManyAttributes(int count, const std::string& value) {

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "stream/feed_stream.h"
 #include "tests/cpp/recording_handler.h"
 
 namespace {
@@ -86,13 +85,9 @@ std::string Tokenize(const std::string& input, TessarinTest::Source source, unsi
 // Feeds the input in pieces of 1 to 16 bytes, their sizes cycling through the
 // input's first four bytes, and then ends it; returns the events.
 std::string TokenizeFed(const std::string& input, const Options& options) {
-  Tessarin::FeedInputStream bytes;
-  Tessarin::Unicode::InputStream codePoints(bytes);
-  Tessarin::Html::InputConsumer consumer(codePoints);
-  Tessarin::Html::Tokenizer tokenizer(consumer);
-  CheckingHandler handler(input.size() % 2 == 0, options.Has(5));
-  tokenizer.SetHandler(handler);
-  options.Apply(tokenizer);
+  TessarinTest::Pipeline<CheckingHandler> p("", TessarinTest::Source::Fed, input.size() % 2 == 0, options.Has(5));
+  Tessarin::FeedInputStream& bytes = p.Fed();
+  options.Apply(p.tokenizer);
   const unsigned long maxCalls = 8 * input.size() + 16;
   unsigned long calls = 0;
   for (size_t start = 0, piece = 0; start < input.size(); ++piece) {
@@ -100,11 +95,11 @@ std::string TokenizeFed(const std::string& input, const Options& options) {
         std::min<size_t>(1 + static_cast<uint8_t>(input[piece % 4 % input.size()]) % 16, input.size() - start);
     Check(bytes.Append(input.data() + start, size), "append");
     start += size;
-    while (tokenizer.RunFed(8, bytes)) Check(++calls <= maxCalls, "feeding does not progress");
-    Check(handler.eofCount == 0, "the end of file before the end of the input");
+    while (p.tokenizer.RunFed(8, bytes)) Check(++calls <= maxCalls, "feeding does not progress");
+    Check(p.handler.eofCount == 0, "the end of file before the end of the input");
   }
-  while (tokenizer.Run(8)) Check(++calls <= maxCalls, "tokenizer does not progress");
-  return CheckedEvents(handler, tokenizer);
+  while (p.tokenizer.Run(8)) Check(++calls <= maxCalls, "tokenizer does not progress");
+  return CheckedEvents(p.handler, p.tokenizer);
 }
 
 void CheckSame(const std::string& expected, const std::string& actual, const char* what) {

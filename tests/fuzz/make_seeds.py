@@ -49,15 +49,10 @@ def main() -> None:
     extra = root.parent / "shared" / "corpus" / "web"
     if not extra.is_dir():
         print(f"seeds: {extra} is absent; vendored pages only")
-    count = 0
-    for sample in [
-        *html5lib_inputs(),
-        *page_slices(root / "tests" / "corpus"),
-        *page_slices(extra),
-    ]:
+    samples = [*html5lib_inputs(), *page_slices(root / "tests" / "corpus"), *page_slices(extra)]
+    for sample in samples:
         (out / hashlib.sha1(sample).hexdigest()).write_bytes(sample)
-        count += 1
-    print(f"{count} inputs in {out}")
+    print(f"{len(samples)} inputs in {out}")
 
 
 if __name__ == "__main__":

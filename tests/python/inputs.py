@@ -18,6 +18,10 @@ def corpus_line() -> str:
     return f"corpus: {len(PAGES)} vendored pages only; {EXTRA_CORPUS} is absent"
 
 
+def unescape(text: str) -> str:
+    return re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), text)
+
+
 def html5lib_documents() -> list[tuple[str, dict]]:
     """(document, options) of every html5lib tokenizer test and initial state, without repeats."""
     documents = {}
@@ -25,7 +29,7 @@ def html5lib_documents() -> list[tuple[str, dict]]:
         for test in json.loads(path.read_text(encoding="utf-8")).get("tests", []):
             document = test["input"]
             if test.get("doubleEscaped"):
-                document = re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), document)
+                document = unescape(document)
             for state in test.get("initialStates", ["Data state"]):
                 options = {} if state == "Data state" else {"initial_state": state}
                 if "lastStartTag" in test:

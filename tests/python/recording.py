@@ -4,6 +4,11 @@ from __future__ import annotations
 
 import htmltess
 
+
+class Boom(Exception):
+    pass
+
+
 # Builders of expected events, in the shape Recorder records them.
 PE = ("ParseError",)
 

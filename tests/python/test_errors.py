@@ -1,7 +1,7 @@
 """OnError: codes and positions where only this tokenizer's input can show them
-(CR and CR LF, lines across the file buffer, every kind of input), and the choice
-between OnError and OnParseError. The html5lib suite checks the codes and
-positions of every state."""
+(CR and CR LF, lines across the file buffer, every kind of input). The html5lib
+suite checks the codes and positions of every state, and that OnError replaces
+OnParseError."""
 
 from __future__ import annotations
 
@@ -9,7 +9,6 @@ import re
 
 import htmltess
 import pytest
-from recording import tokens
 
 
 class Errors(htmltess.HtmlHandler):
@@ -76,13 +75,6 @@ def test_a_control_is_found_and_placed_wherever_it_stands(filler, control):
         lines = re.split(r"\r\n|\r|\n", text[:at])
         expected = [("control-character-in-input-stream", len(lines), len(lines[-1]) + 1)]
         assert errors(text[:at] + control + text[at:]) == expected, at
-
-
-def test_OnError_replaces_OnParseError_when_defined_at_parse_start():
-    both = type("Both", (Errors,), {"OnParseError": lambda self: self.errors.append(("ParseError",))})()
-    htmltess.html_parse_string(both, "\x01<\0")
-    assert [error[0] for error in both.errors] == [code for code, _, _ in errors("\x01<\0")]
-    assert tokens("\x01<\0").count(("ParseError",)) == 2
 
 
 def test_codes_are_interned():

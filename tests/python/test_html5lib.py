@@ -1,40 +1,27 @@
-"""The html5lib tokenizer suite, vendored in tests/html5lib-tests, run through html_parse_string.
-
-A test runs once per initial state it lists, through the keyword arguments
-initial_state and last_start_tag; the id of a run from a state other than the
-data state ends in "/" and the state's first word. Each run uses a handler that
-takes OnError: its tokens and its (code, line, column) errors must be the
-suite's, and a handler that takes text in runs through OnText must give the
-same tokens and one OnParseError per error other than the input-stream errors. Known differences
-are listed in html5lib_differences.txt beside this file, each under a reason
-code; a listed test fails once it matches.
+"""The html5lib tokenizer suite, vendored in tests/html5lib-tests, run through html_parse_string once per
+initial state a test lists (the run's id then ends in "/" and the state's first word). Text in runs, tokens
+and (code, line, column) errors must be the suite's; characters one by one must give the same tokens and an
+OnParseError per error but the input-stream ones. Known differences are listed, each under a reason code, in
+html5lib_differences.txt beside this file; a listed test fails once it matches.
 """
 
 from __future__ import annotations
 
 import collections
 import json
-import re
 from pathlib import Path
 
 import htmltess
 import pytest
-from inputs import HTML5LIB
-from recording import Recorder, TextRecorder, merge_characters
+from inputs import HTML5LIB, unescape
+from recording import ErrorTextRecorder, Recorder, merge_characters
 
 DIFFERENCES_FILE = Path(__file__).with_name("html5lib_differences.txt")
 INPUT_STREAM_ERRORS = {
-    "control-character-in-input-stream",
-    "noncharacter-in-input-stream",
-    "surrogate-in-input-stream",
+    f"{kind}-in-input-stream" for kind in ("control-character", "noncharacter", "surrogate")
 }
 
 skipped: collections.Counter = collections.Counter()
-
-
-class ErrorRecorder(Recorder):
-    def OnError(self, code, line, column):
-        self.record(("ParseError", code, line, column))
 
 
 def load_differences() -> tuple[set[str], dict[str, str]]:
@@ -50,10 +37,6 @@ def load_differences() -> tuple[set[str], dict[str, str]]:
 
 
 REASONS, LISTED = load_differences()
-
-
-def unescape(text: str) -> str:
-    return re.sub(r"\\u([0-9A-Fa-f]{4})", lambda m: chr(int(m.group(1), 16)), text)
 
 
 def load_suite():
@@ -109,9 +92,9 @@ def test_html5lib(test_id, test):
     if "\r" in document:
         # The suite assumes newline normalisation, which this tokenizer does not do.
         document = document.replace("\r\n", "\n").replace("\r", "\n")
-    tokens, errors = run(ErrorRecorder(), document, test)
-    text = TextRecorder()
-    plain, plain_errors = run(text, document, test)
+    text = ErrorTextRecorder()
+    tokens, errors = run(text, document, test)
+    plain, plain_errors = run(Recorder(), document, test)
     assert plain == tokens and all(event[0] != "Character" for event in text.events)
     assert len(plain_errors) == sum(error[0] not in INPUT_STREAM_ERRORS for error in errors)
     expected_errors = [(error["code"], error["line"], error["col"]) for error in test.get("errors", [])]

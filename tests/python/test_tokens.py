@@ -1,7 +1,7 @@
 """Tokens where the html5lib suite says nothing: CR as an ordinary code point (the suite normalises
 newlines, this tokenizer does not), tokens far longer than their inline storage, repeated attribute names
-among many attributes, references in every kind of attribute value and spelled with overlong bytes, and
-what OnStartTag receives."""
+among many attributes, references in every kind of attribute value and spelled with overlong bytes, names
+recurring often enough to collide in the bridge's table of recent names, and what OnStartTag receives."""
 
 import random
 
@@ -97,8 +97,7 @@ def test_reference_in_value(quote, written, value, errors):
 
 
 def drawn(draw, distinct):
-    """Names drawn from a pool, so that repeats fall both before and after the point where a tag has
-    enough attributes to index their names."""
+    """Names drawn from a pool: repeats fall before and after a tag has enough attributes to index them."""
     rng = random.Random(draw)
     pool = [f"n{i}" for i in range(distinct)] + [f"N{i}" for i in range(distinct)]
     return [rng.choice(pool) for _ in range(3 * distinct)]
@@ -111,6 +110,14 @@ def test_repeats_among_many_attributes(names):
         kept.setdefault(name.lower(), str(i))
     document = "<a " + " ".join(f"{name}='{i}'" for i, name in enumerate(names)) + ">"
     assert tokens(document) == [PE] * (len(names) - len(kept)) + [S("a", kept)]
+
+
+def test_recurring_names_are_reported_exactly():
+    rng = random.Random(7)
+    names = ["x" + "".join(rng.choice("abcdef\u00e9") for _ in range(rng.randrange(40))) for _ in range(3000)]
+    document = "".join(f"<{n} {n}={i}></{n}>" for i, n in enumerate(names * 2))
+    expected = [[("StartTag", n, {n: str(i)}, False), ("EndTag", n)] for i, n in enumerate(names * 2)]
+    assert tokens(document) == [event for pair in expected for event in pair]
 
 
 def test_start_tag_delivers_a_dict_in_document_order_and_a_bool():
