@@ -73,7 +73,7 @@ void Tokenizer::BeforeAttributeNameState() {
     case ' ':
       break;
     case '/':
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      SwitchTo<&Tokenizer::SelfClosingStartTagState>();
       break;
     case '>':
       EmitCurrentTag();
@@ -81,19 +81,19 @@ void Tokenizer::BeforeAttributeNameState() {
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
       StartAttribute(kReplacement);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case '=':
       ParseError(ParseErrorCode::UnexpectedEqualsSignBeforeAttributeName);
       StartAttribute(c);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case '"':
     case '\'':
     case '<':
       ParseError(ParseErrorCode::UnexpectedCharacterInAttributeName);
       StartAttribute(c);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofInTag);
@@ -101,7 +101,7 @@ void Tokenizer::BeforeAttributeNameState() {
       break;
     default:
       StartAttribute(ToAsciiLower(c));
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
   }
 }
@@ -115,15 +115,15 @@ void Tokenizer::AttributeNameState() {
     case '\f':
     case ' ':
       LeaveAttributeName();
-      SwitchTo(&Tokenizer::AfterAttributeNameState);
+      SwitchTo<&Tokenizer::AfterAttributeNameState>();
       break;
     case '/':
       LeaveAttributeName();
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      SwitchTo<&Tokenizer::SelfClosingStartTagState>();
       break;
     case '=':
       LeaveAttributeName();
-      SwitchTo(&Tokenizer::BeforeAttributeValueState);
+      SwitchTo<&Tokenizer::BeforeAttributeValueState>();
       break;
     case '>':
       LeaveAttributeName();
@@ -167,10 +167,10 @@ void Tokenizer::AfterAttributeNameState() {
     case ' ':
       break;
     case '/':
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      SwitchTo<&Tokenizer::SelfClosingStartTagState>();
       break;
     case '=':
-      SwitchTo(&Tokenizer::BeforeAttributeValueState);
+      SwitchTo<&Tokenizer::BeforeAttributeValueState>();
       break;
     case '>':
       EmitCurrentTag();
@@ -178,14 +178,14 @@ void Tokenizer::AfterAttributeNameState() {
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
       StartAttribute(kReplacement);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case '"':
     case '\'':
     case '<':
       ParseError(ParseErrorCode::UnexpectedCharacterInAttributeName);
       StartAttribute(c);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofInTag);
@@ -193,7 +193,7 @@ void Tokenizer::AfterAttributeNameState() {
       break;
     default:
       StartAttribute(ToAsciiLower(c));
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
   }
 }
@@ -208,18 +208,18 @@ void Tokenizer::BeforeAttributeValueState() {
     case ' ':
       break;
     case '"':
-      SwitchTo(&Tokenizer::AttributeValueDoubleQuotedState);
+      SwitchTo<&Tokenizer::AttributeValueDoubleQuotedState>();
       break;
     case '&':
-      Reconsume(&Tokenizer::AttributeValueUnquotedState, c);
+      Reconsume<&Tokenizer::AttributeValueUnquotedState>(c);
       break;
     case '\'':
-      SwitchTo(&Tokenizer::AttributeValueSingleQuotedState);
+      SwitchTo<&Tokenizer::AttributeValueSingleQuotedState>();
       break;
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
       AppendToValue(kReplacement);
-      SwitchTo(&Tokenizer::AttributeValueUnquotedState);
+      SwitchTo<&Tokenizer::AttributeValueUnquotedState>();
       break;
     case '>':
       ParseError(ParseErrorCode::MissingAttributeValue);
@@ -230,7 +230,7 @@ void Tokenizer::BeforeAttributeValueState() {
     case '`':
       ParseError(ParseErrorCode::UnexpectedCharacterInUnquotedAttributeValue);
       AppendToValue(c);
-      SwitchTo(&Tokenizer::AttributeValueUnquotedState);
+      SwitchTo<&Tokenizer::AttributeValueUnquotedState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofInTag);
@@ -238,7 +238,7 @@ void Tokenizer::BeforeAttributeValueState() {
       break;
     default:
       AppendToValue(c);
-      SwitchTo(&Tokenizer::AttributeValueUnquotedState);
+      SwitchTo<&Tokenizer::AttributeValueUnquotedState>();
       break;
   }
 }
@@ -252,11 +252,11 @@ void Tokenizer::QuotedAttributeValue(State self) {
   unsigned int c = consumer.Consume();
   switch (c) {
     case Quote:
-      SwitchTo(&Tokenizer::AfterAttributeValueQuotedState);
+      SwitchTo<&Tokenizer::AfterAttributeValueQuotedState>();
       break;
     case '&':
       additionalAllowedChar = Quote;
-      SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
+      SwitchTo<&Tokenizer::CharacterReferenceInAttributeValueState>();
       break;
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
@@ -303,11 +303,11 @@ void Tokenizer::AttributeValueUnquotedState() {
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::BeforeAttributeNameState);
+      SwitchTo<&Tokenizer::BeforeAttributeNameState>();
       break;
     case '&':
       additionalAllowedChar = '>';
-      SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
+      SwitchTo<&Tokenizer::CharacterReferenceInAttributeValueState>();
       break;
     case '>':
       EmitCurrentTag();
@@ -349,10 +349,10 @@ void Tokenizer::AfterAttributeValueQuotedState() {
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::BeforeAttributeNameState);
+      SwitchTo<&Tokenizer::BeforeAttributeNameState>();
       break;
     case '/':
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      SwitchTo<&Tokenizer::SelfClosingStartTagState>();
       break;
     case '>':
       EmitCurrentTag();
@@ -363,7 +363,7 @@ void Tokenizer::AfterAttributeValueQuotedState() {
       break;
     default:
       ParseError(ParseErrorCode::MissingWhitespaceBetweenAttributes);
-      Reconsume(&Tokenizer::BeforeAttributeNameState, c);
+      Reconsume<&Tokenizer::BeforeAttributeNameState>(c);
       break;
   }
 }

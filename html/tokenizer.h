@@ -101,10 +101,7 @@ class Tokenizer {
   void SetContentModel(TextState text);
   // Whether "<![CDATA[" opens a CDATA section: the current node of the tree is
   // foreign content (SVG or MathML).
-  void AllowCdata(bool allow) {
-    cdataAllowed = allow;
-    UseTextStates();
-  }
+  void AllowCdata(bool allow) { cdataAllowed = allow; }
   // The start tag whose end tag ends a text that tokenizing starts in.
   void SetLastStartTag(const unsigned int* name, unsigned long length);
   // Switches as a browser's tree builder would after each tag (BrowserRules).
@@ -112,21 +109,40 @@ class Tokenizer {
 
  private:
   using State = void (Tokenizer::*)();
+  using FastPath = unsigned long (Tokenizer::*)(unsigned long budget);
 
   // Run's fast paths, for the states that spend most of their steps on code
   // points their table sends to its last row, "anything else": a run of such
   // code points is consumed at once, each counted as one step, with the
   // effects of that row, and the state stays as it is. A state XState with a
   // fast path has a member XRun(budget), defined beside the state with its
-  // stop set (the code points with a row of their own) and called by
-  // RunOrdinaryCodePoints. It consumes up to `budget` code points and returns
-  // how many it consumed. The runs are kept out of line: inlined into the
-  // dispatch they run short of registers and take more instructions.
-  template <bool TextStates, bool Feeding>
+  // stop set (the code points with a row of their own). It consumes up to
+  // `budget` code points and returns how many it consumed. The runs are kept
+  // out of line: inlined into the loop they run short of registers and take
+  // more instructions.
+  template <bool Feeding>
   bool RunSteps(unsigned long steps);
-  template <bool TextStates>
-  unsigned long RunOrdinaryCodePoints(unsigned long budget);
-  unsigned long RunTextStates(unsigned long budget);
+  // The fast path of `s`, or null. Every switch of state sets the fast path
+  // with it (see SwitchTo), so that the loop calls it without comparing states.
+  static constexpr FastPath FastPathOf(State s) {
+    if (s == &Tokenizer::DataState) return &Tokenizer::DataRun;
+    if (s == &Tokenizer::AttributeValueDoubleQuotedState) return &Tokenizer::AttributeValueDoubleQuotedRun;
+    if (s == &Tokenizer::AttributeNameState) return &Tokenizer::AttributeNameRun;
+    if (s == &Tokenizer::TagNameState) return &Tokenizer::TagNameRun;
+    if (s == &Tokenizer::AttributeValueSingleQuotedState) return &Tokenizer::AttributeValueSingleQuotedRun;
+    if (s == &Tokenizer::AttributeValueUnquotedState) return &Tokenizer::AttributeValueUnquotedRun;
+    if (s == &Tokenizer::CommentState) return &Tokenizer::CommentRun;
+    // The text states: the code points that their tables emit as they are
+    // reach the handler in blocks.
+    if (s == &Tokenizer::ScriptDataState) return &Tokenizer::ScriptDataRun;
+    if (s == &Tokenizer::RawtextState) return &Tokenizer::RawtextRun;
+    if (s == &Tokenizer::RcdataState) return &Tokenizer::RcdataRun;
+    if (s == &Tokenizer::ScriptDataEscapedState) return &Tokenizer::ScriptDataEscapedRun;
+    if (s == &Tokenizer::ScriptDataDoubleEscapedState) return &Tokenizer::ScriptDataDoubleEscapedRun;
+    if (s == &Tokenizer::PlaintextState) return &Tokenizer::PlaintextRun;
+    if (s == &Tokenizer::CdataSectionState) return &Tokenizer::CdataSectionRun;
+    return nullptr;
+  }
   // The loop of every fast path: consumes up to `budget` code points of the
   // consumer's ASCII window that are not among `stops`, with the same results
   // as consuming them one at a time, and returns how many it consumed. They
@@ -375,13 +391,30 @@ class Tokenizer {
   void EmitDoctypeToken();
 
   // Verbs shared by the states.
-  void SwitchTo(State next) { state = next; }
-  void Reconsume(State next, unsigned int cp) {
+  // The state changes only here: its fast path goes with it. A switch to a
+  // named state, SwitchTo<&Tokenizer::XState>(), finds the fast path as it is
+  // compiled; a switch to a state held in a variable looks it up.
+  template <State Next>
+  void SwitchTo() {
+    constexpr FastPath kFastPath = FastPathOf(Next);
+    state = Next;
+    fastPath = kFastPath;
+  }
+  void SwitchTo(State next) {
     state = next;
+    fastPath = FastPathOf(next);
+  }
+  template <State Next>
+  void Reconsume(unsigned int cp) {
+    SwitchTo<Next>();
+    consumer.Unconsume(cp);
+  }
+  void Reconsume(State next, unsigned int cp) {
+    SwitchTo(next);
     consumer.Unconsume(cp);
   }
   // Hands the end of input back to the data state, which emits end of file.
-  void ReconsumeEofInData() { Reconsume(&Tokenizer::DataState, kEof); }
+  void ReconsumeEofInData() { Reconsume<&Tokenizer::DataState>(kEof); }
   // Appends to a token buffer; a buffer that cannot grow ends tokenizing
   // (and Append returns false).
   template <typename Buffer>
@@ -392,18 +425,11 @@ class Tokenizer {
   }
   // Releases the heap storage of the token under construction, if any.
   void ReleaseToken();
-  // Run takes the fast paths of the text states once they may be needed: a
-  // Run under way without them ends after the current step.
-  void UseTextStates() {
-    if (textStatesUsed) return;
-    textStatesUsed = true;
-    interrupted = true;
-  }
 
   // Tags and their attributes.
   void BeginTag(unsigned int first, bool endTag);
   void EmitCurrentTag() {
-    SwitchTo(&Tokenizer::DataState);
+    SwitchTo<&Tokenizer::DataState>();
     EmitTagToken();
   }
   // End of input inside a tag: the tag is never reported, the end of input
@@ -442,6 +468,7 @@ class Tokenizer {
   InputConsumer& consumer;
   Handler* handler = nullptr;
   State state;
+  FastPath fastPath;  // FastPathOf(state)
   State returnState = nullptr;
   unsigned int bogusCommentChar = 0;
   unsigned int additionalAllowedChar = 0;
@@ -454,7 +481,6 @@ class Tokenizer {
   fast_stack_t<unsigned int, 16> lastStartTag;
   fast_stack_t<unsigned int, 16> temporaryBuffer;
   bool cdataAllowed = false;
-  bool textStatesUsed = false;  // a text state may run: Run looks for their fast paths too
   bool browserMode = false;
   BrowserRules browser;
 
