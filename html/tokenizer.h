@@ -523,6 +523,9 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
   const InputConsumer::ascii_window_t ahead = input.AsciiWindow();
   const unsigned char* const start = ahead.bytes;
   const unsigned char* const limit = start + ahead.size;
+  // A run often ends where it begins, at a stop (text between two tags, the
+  // name of a tag before "/" or ">"): nothing more is set up then.
+  if (start != limit && *start < 0x80 && stops.byte[*start]) return 0;
   const unsigned char* p = start;
   unsigned long taken = 0;
   while (taken < budget && p < limit) {
