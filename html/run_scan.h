@@ -64,16 +64,9 @@ inline unsigned StopCandidates(const run_stops_t& stops, __m128i bytes) {
   return static_cast<unsigned>(_mm_movemask_epi8(hits));
 }
 
-// Stores 16 ASCII bytes as code points at out, A to Z lowered if Lower.
-template <bool Lower>
+// Stores 16 ASCII bytes as code points at out.
 inline void StoreWidened(__m128i bytes, unsigned int* out) {
   const __m128i zero = _mm_setzero_si128();
-  if (Lower) {
-    // ASCII bytes compare alike signed and unsigned; any other byte is a stop.
-    const __m128i upper =
-        _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('A' - 1)), _mm_cmplt_epi8(bytes, _mm_set1_epi8('Z' + 1)));
-    bytes = _mm_add_epi8(bytes, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
-  }
   const __m128i low = _mm_unpacklo_epi8(bytes, zero);
   const __m128i high = _mm_unpackhi_epi8(bytes, zero);
   __m128i* const to = reinterpret_cast<__m128i*>(out);
@@ -88,12 +81,11 @@ inline void StoreWidened(__m128i bytes, unsigned int* out) {
 // stop, or fewer than 16 bytes before bound. A byte the comparisons take for a
 // stop and the table does not is stored with its block, and the scan goes on
 // after it.
-template <bool Lower>
 inline const unsigned char* StoreOrdinaryBlocks(const run_stops_t& stops, const unsigned char* p,
                                                 const unsigned char* const bound, unsigned int*& out) {
   while (WideScanning() && bound - p >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    StoreWidened<Lower>(bytes, out);
+    StoreWidened(bytes, out);
     const unsigned candidates = StopCandidates(stops, bytes);
     const unsigned ordinary = candidates ? __builtin_ctz(candidates) : 16;
     p += ordinary;

@@ -153,7 +153,8 @@ class Tokenizer {
   // advanced once, when the run ends: makeRoom must not read input.
   //
   // With SSE2, 16 bytes are tested at once and stored widened as they are
-  // tested, wherever the window, the budget and the room hold 16 more.
+  // tested, wherever the window, the budget and the room hold 16 more, except
+  // in names (see ConsumeRun).
   template <bool Lower, typename MakeRoom>
   __attribute__((always_inline)) unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget,
                                                           unsigned int*& out, unsigned int*& end, MakeRoom&& makeRoom);
@@ -450,7 +451,7 @@ class Tokenizer {
   union {
     struct {
       attr_list_t attributes;
-      fast_stack_t<unsigned int, 32> tagName;  // room for 16 more after the first letter, for the wide loop
+      fast_stack_t<unsigned int, 32> tagName;  // room for all but the longest names
       bool isEndTag;
       bool selfClosing;
       attr_name_index_t attributeNames;  // the kept names, once a tag has many
@@ -535,7 +536,9 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
     const unsigned char* const bound =
         p + std::min<size_t>({budget - taken, static_cast<size_t>(limit - p), static_cast<size_t>(end - out)});
 #if defined(__SSE2__)
-    p = StoreOrdinaryBlocks<Lower>(stops, p, bound, out);
+    // Names, the runs that are lowered, are a few letters long: a byte at a
+    // time they cost less than the setting up of the wide loop.
+    if (!Lower) p = StoreOrdinaryBlocks(stops, p, bound, out);
 #endif
     for (; p != bound && !stops.byte[*p]; ++p) *out++ = Lower ? ToAsciiLower(*p) : *p;
     taken += p - from;
