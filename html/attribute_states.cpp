@@ -27,7 +27,7 @@ void Tokenizer::StartAttribute(unsigned int first) {
   } else {
     attribute = attributes.Emplace();
     if (!attribute) {
-      outOfMemory = true;
+      MemoryRanOut();
       return;
     }
   }
@@ -54,7 +54,7 @@ bool Tokenizer::RepeatsKeptName(unsigned long position) {
       outcome = attributeNames.Insert(attributes, i);
     }
     if (outcome != Outcome::OutOfMemory) return outcome == Outcome::Repeated;
-    outOfMemory = true;
+    MemoryRanOut();
   }
   const attr_t& current = attributes.data[position];
   for (unsigned long i = 0; i < position; ++i) {

@@ -107,24 +107,24 @@ bool Tokenizer::RunFed(unsigned long steps, const FeedInputStream& input) {
 
 // The fast paths need no care when feeding: they read only the window, and
 // stop before a sequence it does not hold whole. Memory runs out only within
-// a step or a fast path, which the loop then leaves: only on entry can it have
-// run out before (see Step).
+// a step or a fast path, and tokenizing ends only there: each then sets
+// `interrupted` as well, so that the loop tests that alone. Only on entry can
+// memory have run out before (see Step).
 template <bool Feeding>
 bool Tokenizer::RunSteps(unsigned long steps) {
   if (!steps) return true;
   if (outOfMemory) return false;
-  while (steps && !interrupted) {
+  for (;;) {
     if (fastPath) {
       steps -= (this->*fastPath)(steps);
-      if (outOfMemory) return false;
       if (!steps || interrupted) break;
     }
     if (Feeding && !NextStepHeld()) return false;
     --steps;
     (this->*state)();
-    if (eofEmitted || outOfMemory) return false;
+    if (!steps || interrupted) break;
   }
-  return true;
+  return !eofEmitted && !outOfMemory;
 }
 
 error_place_t Tokenizer::ErrorPlace(ParseErrorCode code, size_t ahead) const {
@@ -138,6 +138,7 @@ void Tokenizer::EmitEofToken() {
   TokenReported();
   handler->OnEof();
   eofEmitted = true;
+  interrupted = true;
 }
 
 void Tokenizer::ReleaseToken() {

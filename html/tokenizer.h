@@ -416,12 +416,18 @@ class Tokenizer {
   }
   // Hands the end of input back to the data state, which emits end of file.
   void ReconsumeEofInData() { Reconsume<&Tokenizer::DataState>(kEof); }
+  // Tokenizing ends for good (see Step); so does the Run under way, which
+  // tests only `interrupted` after each step.
+  void MemoryRanOut() {
+    outOfMemory = true;
+    interrupted = true;
+  }
   // Appends to a token buffer; a buffer that cannot grow ends tokenizing
   // (and Append returns false).
   template <typename Buffer>
   bool Append(Buffer& buffer, unsigned int cp) {
     if (buffer.Push(cp)) return true;
-    outOfMemory = true;
+    MemoryRanOut();
     return false;
   }
   // Releases the heap storage of the token under construction, if any.
@@ -488,7 +494,7 @@ class Tokenizer {
   TokenKind liveToken = TokenKind::None;  // whose heap storage ReleaseToken frees
   bool currentAttributeDropped = false;   // the last attribute repeats an earlier name
   bool outOfMemory = false;
-  bool interrupted = false;
+  bool interrupted = false;  // by a handler, or as tokenizing ended (end of file, out of memory)
 
   uint64_t tokenStart = 0;  // where the token under construction begins
   uint64_t blockEnd = 0;    // where a block of text reported within a run ends, during its callback
@@ -589,7 +595,7 @@ inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& sto
   unsigned long taken = ConsumeRun<Lower>(stops, budget, out, end, [&](size_t) {
     buffer.size = out - buffer.data;
     if (!buffer.Grow()) {
-      outOfMemory = true;
+      MemoryRanOut();
       return false;
     }
     out = buffer.data + buffer.size;
