@@ -166,6 +166,9 @@ class Tokenizer {
   template <bool Lower, typename Buffer>
   __attribute__((always_inline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops,
                                                          unsigned long budget);
+  template <bool Lower, typename Buffer>
+  __attribute__((always_inline)) unsigned long ContinueAppendRun(Buffer& buffer, const run_stops_t& stops,
+                                                                 unsigned long budget);
   // AppendRun to the attribute value; the value state stores itself as returnState.
   __attribute__((always_inline)) unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
 
@@ -523,6 +526,18 @@ class Tokenizer {
   static const unsigned int _cdata[7];
 };
 
+template <bool Lower>
+inline const unsigned char* StoreOrdinaryBytes(const run_stops_t& stops, const unsigned char* p,
+                                               const unsigned char* const bound, unsigned int*& out) {
+#if defined(__SSE2__)
+  // Names, the runs that are lowered, are a few letters long: a byte at a
+  // time they cost less than the setting up of the wide loop.
+  if (!Lower) p = StoreOrdinaryBlocks(stops, p, bound, out);
+#endif
+  for (; p != bound && !stops.byte[*p]; ++p) *out++ = Lower ? ToAsciiLower(*p) : *p;
+  return p;
+}
+
 template <bool Lower, typename MakeRoom>
 inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, unsigned int*& out,
                                            unsigned int*& end, MakeRoom&& makeRoom) {
@@ -541,12 +556,7 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
     const unsigned char* const from = p;
     const unsigned char* const bound =
         p + std::min<size_t>({budget - taken, static_cast<size_t>(limit - p), static_cast<size_t>(end - out)});
-#if defined(__SSE2__)
-    // Names, the runs that are lowered, are a few letters long: a byte at a
-    // time they cost less than the setting up of the wide loop.
-    if (!Lower) p = StoreOrdinaryBlocks(stops, p, bound, out);
-#endif
-    for (; p != bound && !stops.byte[*p]; ++p) *out++ = Lower ? ToAsciiLower(*p) : *p;
+    p = StoreOrdinaryBytes<Lower>(stops, p, bound, out);
     taken += p - from;
     if (p == bound) continue;
     if (*p < 0x80 || limit - p < 4) break;
@@ -587,9 +597,28 @@ inline unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned l
   return taken;
 }
 
-// Code points go straight into the room the buffer has, which grows when full.
+// Most runs are held whole by the window and by the room the buffer has, and
+// end at an ASCII stop: one pass over the window reads them. Any other run goes
+// on from where that pass stopped, in ContinueAppendRun.
 template <bool Lower, typename Buffer>
 inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
+  const InputConsumer::ascii_window_t ahead = consumer.AsciiWindow();
+  const unsigned char* const start = ahead.bytes;
+  const unsigned char* const bound = start + std::min<size_t>({budget, ahead.size, buffer.Room()});
+  unsigned int* out = buffer.data + buffer.size;
+  const unsigned char* const p = StoreOrdinaryBytes<Lower>(stops, start, bound, out);
+  const unsigned long taken = p - start;
+  if (taken) {
+    consumer.Advance(taken);
+    buffer.size += taken;
+  }
+  if (p != bound && *p < 0x80) return taken;
+  return taken + ContinueAppendRun<Lower>(buffer, stops, budget - taken);
+}
+
+// Code points go straight into the room the buffer has, which grows when full.
+template <bool Lower, typename Buffer>
+inline unsigned long Tokenizer::ContinueAppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
   unsigned int* out = buffer.data + buffer.size;
   unsigned int* end = out + buffer.Room();
   unsigned long taken = ConsumeRun<Lower>(stops, budget, out, end, [&](size_t) {
