@@ -153,6 +153,7 @@ void Tokenizer::AttributeNameState() {
 
 // Its fast path: the code points without a row of their own are appended, A to Z lowered.
 constexpr run_stops_t kAttributeNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '=', '>', kNull, '"', '\'', '<'});
+static_assert(kAttributeNameStops.byte[kNull], "names are read through run_stops_t::lowered");
 unsigned long Tokenizer::AttributeNameRun(unsigned long budget) {
   return AppendRun<true>(attributes.Back().name, kAttributeNameStops, budget);
 }

@@ -23,6 +23,10 @@ namespace Html {
 // catches (CR and the other controls) are candidates that the table turns down.
 struct run_stops_t {
   bool byte[0x100];
+  // For names, whose sets all stop at NUL: the code point each byte stands
+  // for, A to Z lowered, or 0 where the byte is a stop, so that a byte of a
+  // name is tested and lowered by one look-up.
+  unsigned char lowered[0x100];
   signed char below;
   unsigned char count;
   unsigned char listed[16];
@@ -37,6 +41,9 @@ constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
     if (c > ' ') continue;
     ++upToSpace;
     highestUpToSpace = c > highestUpToSpace ? c : highestUpToSpace;
+  }
+  for (unsigned int b = 0; b < 0x100; ++b) {
+    set.lowered[b] = set.byte[b] ? 0 : static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
   }
   set.below = upToSpace >= 3 ? static_cast<signed char>(highestUpToSpace + 1) : 0;
   for (unsigned int c : stops) {

@@ -116,6 +116,7 @@ void Tokenizer::TagNameState() {
 
 // Its fast path: the code points without a row of their own are appended, A to Z lowered.
 constexpr run_stops_t kTagNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '>', kNull});
+static_assert(kTagNameStops.byte[kNull], "names are read through run_stops_t::lowered");
 unsigned long Tokenizer::TagNameRun(unsigned long budget) { return AppendRun<true>(tagName, kTagNameStops, budget); }
 
 // Self-closing start tag state.

@@ -534,7 +534,11 @@ inline const unsigned char* StoreOrdinaryBytes(const run_stops_t& stops, const u
   // time they cost less than the setting up of the wide loop.
   if (!Lower) p = StoreOrdinaryBlocks(stops, p, bound, out);
 #endif
-  for (; p != bound && !stops.byte[*p]; ++p) *out++ = Lower ? ToAsciiLower(*p) : *p;
+  if (Lower) {
+    for (unsigned int cp; p != bound && (cp = stops.lowered[*p]) != 0; ++p) *out++ = cp;
+    return p;
+  }
+  for (; p != bound && !stops.byte[*p]; ++p) *out++ = *p;
   return p;
 }
 
