@@ -70,8 +70,12 @@ class Tokenizer {
   void Acknowledge() { acknowledged = true; }
   bool OutOfMemory() const { return outOfMemory; }
   // Reports a parse error, with its position when the consumer tracks
-  // positions; `ahead` code points not yet read belong before it.
-  void ParseError(ParseErrorCode code, size_t ahead = 0) { handler->OnCodedParseError(code, ErrorPlace(code, ahead)); }
+  // positions; `ahead` code points not yet read belong before it. Out of line
+  // and cold: the common rows of the states that report one then need no
+  // registers saved for it.
+  __attribute__((noinline, cold)) void ParseError(ParseErrorCode code, size_t ahead = 0) {
+    handler->OnCodedParseError(code, ErrorPlace(code, ahead));
+  }
 
   // The source of the token being reported, as byte offsets into the input:
   // from the end of the previous token, so that the tokens tile the input
