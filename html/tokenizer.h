@@ -126,26 +126,27 @@ class Tokenizer {
   // more instructions.
   template <bool Feeding>
   bool RunSteps(unsigned long steps);
-  // The fast path of `s`, or null. Every switch of state sets the fast path
-  // with it (see SwitchTo), so that the loop calls it without comparing states.
-  static constexpr FastPath FastPathOf(State s) {
-    if (s == &Tokenizer::DataState) return &Tokenizer::DataRun;
-    if (s == &Tokenizer::AttributeValueDoubleQuotedState) return &Tokenizer::AttributeValueDoubleQuotedRun;
-    if (s == &Tokenizer::AttributeNameState) return &Tokenizer::AttributeNameRun;
-    if (s == &Tokenizer::TagNameState) return &Tokenizer::TagNameRun;
-    if (s == &Tokenizer::AttributeValueSingleQuotedState) return &Tokenizer::AttributeValueSingleQuotedRun;
-    if (s == &Tokenizer::AttributeValueUnquotedState) return &Tokenizer::AttributeValueUnquotedRun;
-    if (s == &Tokenizer::CommentState) return &Tokenizer::CommentRun;
-    // The text states: the code points that their tables emit as they are
-    // reach the handler in blocks.
-    if (s == &Tokenizer::ScriptDataState) return &Tokenizer::ScriptDataRun;
-    if (s == &Tokenizer::RawtextState) return &Tokenizer::RawtextRun;
-    if (s == &Tokenizer::RcdataState) return &Tokenizer::RcdataRun;
-    if (s == &Tokenizer::ScriptDataEscapedState) return &Tokenizer::ScriptDataEscapedRun;
-    if (s == &Tokenizer::ScriptDataDoubleEscapedState) return &Tokenizer::ScriptDataDoubleEscapedRun;
-    if (s == &Tokenizer::PlaintextState) return &Tokenizer::PlaintextRun;
-    if (s == &Tokenizer::CdataSectionState) return &Tokenizer::CdataSectionRun;
-    return nullptr;
+  // The fast path of state S, or null: kFastPathOf<&Tokenizer::XState> is
+  // &Tokenizer::XRun for each state that has one (see the end of this file).
+  // Every switch of state sets the fast path with it (see SwitchTo), so that
+  // the loop calls it without comparing states.
+  template <State S>
+  static constexpr FastPath kFastPathOf = nullptr;
+  // The same for a state held in a variable: the states that have a fast
+  // path are compared with it in turn, the text states last.
+  static FastPath FastPathOf(State s) {
+    return FindFastPath<
+        &Tokenizer::DataState, &Tokenizer::AttributeValueDoubleQuotedState, &Tokenizer::AttributeNameState,
+        &Tokenizer::TagNameState, &Tokenizer::AttributeValueSingleQuotedState, &Tokenizer::AttributeValueUnquotedState,
+        &Tokenizer::CommentState, &Tokenizer::ScriptDataState, &Tokenizer::RawtextState, &Tokenizer::RcdataState,
+        &Tokenizer::ScriptDataEscapedState, &Tokenizer::ScriptDataDoubleEscapedState, &Tokenizer::PlaintextState,
+        &Tokenizer::CdataSectionState>(s);
+  }
+  template <State... WithFastPath>
+  static FastPath FindFastPath(State s) {
+    FastPath run = nullptr;
+    (void)((s == WithFastPath && (run = kFastPathOf<WithFastPath>, true)) || ...);
+    return run;
   }
   // The loop of every fast path: consumes up to `budget` code points of the
   // consumer's ASCII window that are not among `stops`, with the same results
@@ -404,9 +405,8 @@ class Tokenizer {
   // compiled; a switch to a state held in a variable looks it up.
   template <State Next>
   void SwitchTo() {
-    constexpr FastPath kFastPath = FastPathOf(Next);
     state = Next;
-    fastPath = kFastPath;
+    fastPath = kFastPathOf<Next>;
   }
   void SwitchTo(State next) {
     state = next;
@@ -422,7 +422,7 @@ class Tokenizer {
     consumer.Unconsume(cp);
   }
   // Hands the end of input back to the data state, which emits end of file.
-  void ReconsumeEofInData() { Reconsume<&Tokenizer::DataState>(kEof); }
+  void ReconsumeEofInData();
   // Tokenizing ends for good (see Step); so does the Run under way, which
   // tests only `interrupted` after each step.
   void MemoryRanOut() {
@@ -442,10 +442,7 @@ class Tokenizer {
 
   // Tags and their attributes.
   void BeginTag(unsigned int first, bool endTag);
-  void EmitCurrentTag() {
-    SwitchTo<&Tokenizer::DataState>();
-    EmitTagToken();
-  }
+  void EmitCurrentTag();
   // End of input inside a tag: the tag is never reported, the end of input
   // goes back to the data state.
   void DropTagAtEof();
@@ -529,6 +526,51 @@ class Tokenizer {
   static const unsigned int _system[6];
   static const unsigned int _cdata[7];
 };
+
+// The fast paths, each of the state it belongs to. The text states' fast
+// paths hand the code points that their tables emit as they are to the
+// handler in blocks.
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::DataState> = &Tokenizer::DataRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::AttributeValueDoubleQuotedState> =
+    &Tokenizer::AttributeValueDoubleQuotedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::AttributeNameState> = &Tokenizer::AttributeNameRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::TagNameState> = &Tokenizer::TagNameRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::AttributeValueSingleQuotedState> =
+    &Tokenizer::AttributeValueSingleQuotedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::AttributeValueUnquotedState> =
+    &Tokenizer::AttributeValueUnquotedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::CommentState> = &Tokenizer::CommentRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::ScriptDataState> = &Tokenizer::ScriptDataRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::RawtextState> = &Tokenizer::RawtextRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::RcdataState> = &Tokenizer::RcdataRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::ScriptDataEscapedState> =
+    &Tokenizer::ScriptDataEscapedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::ScriptDataDoubleEscapedState> =
+    &Tokenizer::ScriptDataDoubleEscapedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::PlaintextState> = &Tokenizer::PlaintextRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::CdataSectionState> = &Tokenizer::CdataSectionRun;
+
+// Defined here, once the fast paths are known.
+inline void Tokenizer::ReconsumeEofInData() { Reconsume<&Tokenizer::DataState>(kEof); }
+
+inline void Tokenizer::EmitCurrentTag() {
+  SwitchTo<&Tokenizer::DataState>();
+  EmitTagToken();
+}
 
 template <bool Lower>
 inline const unsigned char* StoreOrdinaryBytes(const run_stops_t& stops, const unsigned char* p,
