@@ -3,15 +3,19 @@
 // mode) and from files, beside the decode floor (a bare loop decoding the same
 // bytes with the same UTF-8 rules).
 //
-// Usage: htmltess_core_bench REPEATS FILE...
-// Prints one JSON object: total bytes and the best and median seconds per pass.
+// Usage: htmltess_core_bench [--only PASS] REPEATS FILE...
+// Prints one JSON object: total bytes and the best and median seconds per pass
+// (memory, browser, file, decode), or of the one pass named, which an
+// instruction count can then take alone.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "html/consumer.h"
@@ -36,8 +40,9 @@ void Tokenize(Tessarin::RawInputStream& bytes, bool browser = false) {
   }
 }
 
-// Sums the code points of a document decoded by the same rules as the stream.
-unsigned long DecodeSum(const std::string& page) {
+// Sums the code points of a document decoded by the same rules as the stream;
+// out of line, so that an instruction count can take it alone.
+__attribute__((noinline)) unsigned long DecodeSum(const std::string& page) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(page.data());
   const unsigned char* end = p + page.size();
   unsigned long sum = 0;
@@ -65,16 +70,21 @@ std::vector<double> Time(int repeats, Pass pass) {
   return seconds;
 }
 
-void Report(const char* name, const std::vector<double>& seconds, bool last) {
-  std::printf("\"%s\": {\"best\": %.6f, \"median\": %.6f}%s", name, seconds.front(), seconds[seconds.size() / 2],
-              last ? "" : ", ");
+void Report(const char* name, const std::vector<double>& seconds) {
+  std::printf("\"%s\": {\"best\": %.6f, \"median\": %.6f}", name, seconds.front(), seconds[seconds.size() / 2]);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string only;
+  if (argc > 2 && std::string(argv[1]) == "--only") {
+    only = argv[2];
+    argc -= 2;
+    argv += 2;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s REPEATS FILE...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--only memory|browser|file|decode] REPEATS FILE...\n", argv[0]);
     return 2;
   }
   int repeats = std::max(1, std::atoi(argv[1]));
@@ -87,32 +97,45 @@ int main(int argc, char** argv) {
     bytes += pages.back().size();
   }
   volatile unsigned long sink = 0;
-  auto memory = Time(repeats, [&] {
-    for (const std::string& page : pages) {
-      Tessarin::MemoryInputStream stream(page.data(), page.size());
-      Tokenize(stream);
-    }
-  });
-  auto browser = Time(repeats, [&] {
-    for (const std::string& page : pages) {
-      Tessarin::MemoryInputStream stream(page.data(), page.size());
-      Tokenize(stream, true);
-    }
-  });
-  auto file = Time(repeats, [&] {
-    for (const std::string& path : paths) {
-      Tessarin::FileInputStream stream(path.c_str());
-      Tokenize(stream);
-    }
-  });
-  auto decode = Time(repeats, [&] {
-    for (const std::string& page : pages) sink = sink + DecodeSum(page);
-  });
-  std::printf("{\"bytes\": %llu, ", bytes);
-  Report("memory", memory, false);
-  Report("browser", browser, false);
-  Report("file", file, false);
-  Report("decode", decode, true);
+  const std::vector<std::pair<const char*, std::function<void()>>> passes = {
+      {"memory",
+       [&] {
+         for (const std::string& page : pages) {
+           Tessarin::MemoryInputStream stream(page.data(), page.size());
+           Tokenize(stream);
+         }
+       }},
+      {"browser",
+       [&] {
+         for (const std::string& page : pages) {
+           Tessarin::MemoryInputStream stream(page.data(), page.size());
+           Tokenize(stream, true);
+         }
+       }},
+      {"file",
+       [&] {
+         for (const std::string& path : paths) {
+           Tessarin::FileInputStream stream(path.c_str());
+           Tokenize(stream);
+         }
+       }},
+      {"decode",
+       [&] {
+         for (const std::string& page : pages) sink = sink + DecodeSum(page);
+       }},
+  };
+  const bool known =
+      only.empty() || std::any_of(passes.begin(), passes.end(), [&](const auto& pass) { return only == pass.first; });
+  if (!known) {
+    std::fprintf(stderr, "unknown pass %s\n", only.c_str());
+    return 2;
+  }
+  std::printf("{\"bytes\": %llu", bytes);
+  for (const auto& [name, pass] : passes) {
+    if (!only.empty() && only != name) continue;
+    std::printf(", ");
+    Report(name, Time(repeats, pass));
+  }
   std::printf("}\n");
   return 0;
 }

@@ -27,6 +27,7 @@ reference row (below 1: slower than the reference). Run it on a quiet machine: o
 from __future__ import annotations
 
 import argparse
+import functools
 import gc
 import importlib
 import importlib.util
@@ -68,9 +69,14 @@ LEGEND = """\
 - cli, the command: the JSON Lines writer of `htmltess FILE` (text through OnText, browser mode as the
   command's default) writing every page's tokens to /dev/null, in process (no interpreter start).
   × htmltess is relative to W1t.
-- floor, the call floor: W1's Python calls (the same count per method and page, on the same handler bodies),
-  made from C by `deque(map(...))` / `deque(starmap(...))` over prebuilt arguments. × htmltess is W1's time
-  over the floor's: how many times the floor W1 takes.
+- floor, the call floors: a workload's Python calls (the same count per method and page, with the arguments
+  htmltess gives, recorded once untimed by a handler overriding the same callbacks), made on the workload's
+  own handler from C by `deque(map(...))` / `deque(starmap(...))` over the prebuilt arguments: what the
+  workload would take were the parse itself free. "call floor" is W1's, "W1t call floor" W1t's (runs through
+  OnText; its MB/s bounds W1t's), "W2 call floor" W2's (OnStartTag copying each attributes dict, given a
+  dict of its own). × htmltess is the workload's htmltess time over the floor's: how many times the floor
+  it takes. The W2 floor's note also gives lxml's W2 time over the floor's: the most times lxml's W2
+  throughput that any parser delivering these calls could reach, its own parse costing nothing.
 - entities: generated prose in which every word is followed by a named reference drawn from the whole table,
   with or without semicolon; htmltess counting as in W1 and the native core over the same bytes.
 - feed: the pages concatenated and cut to 10 MB, fed to an htmltess.Parser in one piece and one byte at a
@@ -157,6 +163,7 @@ class Plan:
         self.rows: list[Row] = []
         self.jobs: list[Job] = []
         self.aliases: list[tuple[Row, tuple[str, str]]] = []
+        self.bounds: list[tuple[Row, tuple[str, str]]] = []
 
     def add(self, row: Row, job: Job | None = None) -> None:
         self.rows.append(row)
@@ -167,6 +174,11 @@ class Plan:
         """A row showing the passes of another row, against its own reference."""
         self.add(row)
         self.aliases.append((row, source))
+
+    def bound(self, floor: Row, peer: tuple[str, str]) -> None:
+        """Once measured, the floor row's note gives the peer row's time over the floor's: the most times the
+        peer's throughput that any parser making the floor's calls could reach."""
+        self.bounds.append((floor, peer))
 
     def python(self, row: Row, function: Callable, argument: list, peer: str | None = None) -> None:
         """A Python pass, or an n/a row when the peer it needs is not installed."""
@@ -198,6 +210,9 @@ class Plan:
         rows = {row.key: row for row in self.rows}
         for row, source in self.aliases:
             row.seconds, row.result = rows[source].seconds, rows[source].result
+        for floor, peer in self.bounds:
+            if floor.seconds and peer in rows and rows[peer].seconds:
+                floor.note += f"; any parser ≤ {floor.mbps() / rows[peer].mbps():.2f}× {rows[peer].label}"
 
 
 def load_pages(corpus: Path, quick: bool) -> list:
@@ -303,14 +318,23 @@ def plan_feed(plan: Plan, pages: list, quick: bool) -> None:
         plan.python(Row("feed", f"htmltess, one byte a piece ({handler})", size, ref, note), function, single)
 
 
-def plan_call_floor(plan: Plan, pages: list) -> None:
+def plan_call_floors(plan: Plan, pages: list) -> None:
+    """W1's, W1t's and W2's handler calls made from C: what each would take were its parse free. The W2 floor
+    also bounds the ratio to lxml's W2 any parser could reach: lxml's time over the floor's."""
     import workloads as w
 
-    recorded = w.record_calls(pages)
-    calls = sum(page.count() for page in recorded)
     size = sum(len(page.data) for page in pages)
-    row = Row("floor", "call floor", size, ("W1", "htmltess"), f"{calls:,} calls")
-    plan.python(row, w.call_floor, recorded)
+    floors = [
+        ("call floor", w.CountingHandler, ("W1", "htmltess"), None),
+        ("W1t call floor", w.TextCountingHandler, ("W1t", "htmltess (OnText)"), None),
+        ("W2 call floor", w.StartTagCollector, ("W2", "htmltess"), ("W2", "lxml")),
+    ]
+    for label, handler_class, reference, bounded in floors:
+        recorded = w.record_calls(handler_class, pages)
+        row = Row("floor", label, size, reference, f"{sum(page.count() for page in recorded):,} calls")
+        plan.python(row, functools.partial(w.call_floor, handler_class), recorded)
+        if bounded is not None:
+            plan.bound(row, bounded)
 
 
 def plan_entities(plan: Plan, quick: bool, scratch: Path, executable: Path | None) -> None:
@@ -383,7 +407,7 @@ def main(argv: list[str]) -> int:
         if pages:
             plan_corpus(plan, selected, pages, executable)
             if "floor" in selected:
-                plan_call_floor(plan, pages)
+                plan_call_floors(plan, pages)
             if "feed" in selected:
                 plan_feed(plan, pages, args.quick)
         if "entities" in selected:

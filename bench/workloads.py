@@ -12,8 +12,9 @@ import html.entities
 import itertools
 import os
 import random
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from html.parser import HTMLParser
+from typing import Callable
 
 import htmltess
 
@@ -341,82 +342,74 @@ def selectolax_tree(pages: list[Page]) -> list:
 
 
 # ---------------------------------------------------------------------------------------------------------
-# The call floor: the Python calls W1 makes, made from C with prebuilt arguments.
+# The call floors: the Python calls a workload's handler receives, made from C with prebuilt arguments.
 
 
-@dataclass
+@dataclass(frozen=True)
 class PageCalls:
-    """The arguments of every call W1's handler receives for one page, by method."""
+    """The calls a handler receives for one page, by method, each method's ready to be made from C in one go:
+    (method name, map or starmap, arguments), map over the arguments of a one-argument method, starmap over
+    argument tuples for the others."""
 
-    errors: int = 0
-    doctypes: list[tuple] = field(default_factory=list)
-    starts: list[tuple] = field(default_factory=list)
-    ends: list[str] = field(default_factory=list)
-    comments: list[str] = field(default_factory=list)
-    chars: list[str] = field(default_factory=list)
-    eofs: int = 0
+    by_method: list[tuple[str, Callable, list]]
 
     def count(self) -> int:
-        return (
-            self.errors
-            + len(self.doctypes)
-            + len(self.starts)
-            + len(self.ends)
-            + len(self.comments)
-            + len(self.chars)
-            + self.eofs
+        return sum(len(arguments) for _, _, arguments in self.by_method)
+
+
+def _overridden_callbacks(handler_class: type) -> list[str]:
+    base = htmltess.HtmlHandler
+    return [
+        name
+        for name in dir(base)
+        if name.startswith("On") and getattr(handler_class, name) is not getattr(base, name)
+    ]
+
+
+def _recording(method: str) -> Callable:
+    def record(self, *arguments):
+        # The bridge empties the attributes dict after the call: the recording keeps a copy of it.
+        self.calls[method].append(
+            tuple(dict(value) if isinstance(value, dict) else value for value in arguments)
         )
 
-
-class CallRecorder(htmltess.HtmlHandler):
-    def __init__(self) -> None:
-        self.calls = PageCalls()
-
-    def OnParseError(self):
-        self.calls.errors += 1
-
-    def OnDoctype(self, name, public_id, system_id):
-        self.calls.doctypes.append((name, public_id, system_id))
-
-    def OnStartTag(self, name, attributes, self_closing):
-        self.calls.starts.append((name, dict(attributes), self_closing))
-
-    def OnEndTag(self, name):
-        self.calls.ends.append(name)
-
-    def OnComment(self, text):
-        self.calls.comments.append(text)
-
-    def OnChar(self, char):
-        self.calls.chars.append(char)
-
-    def OnEof(self):
-        self.calls.eofs += 1
+    return record
 
 
-def record_calls(pages: list[Page]) -> list[PageCalls]:
+def _page_calls(calls: dict[str, list[tuple]]) -> PageCalls:
+    by_method = []
+    for method, arguments in calls.items():
+        if arguments and len(arguments[0]) == 1:
+            by_method.append((method, map, [argument for (argument,) in arguments]))
+        else:
+            by_method.append((method, itertools.starmap, arguments))
+    return PageCalls(by_method)
+
+
+def record_calls(handler_class: type, pages: list[Page]) -> list[PageCalls]:
+    """The calls an instance of `handler_class` receives for each page, with their arguments, as recorded by
+    a handler that overrides the same callbacks (which callbacks are overridden decides which are made)."""
+    methods = _overridden_callbacks(handler_class)
+    recorder_class = type(
+        "CallRecorder", (htmltess.HtmlHandler,), {name: _recording(name) for name in methods}
+    )
     recorded = []
     for page in pages:
-        recorder = CallRecorder()
+        recorder = recorder_class()
+        recorder.calls = {name: [] for name in methods}
         htmltess.html_parse_string(recorder, page.data)
-        recorded.append(recorder.calls)
+        recorded.append(_page_calls(recorder.calls))
     return recorded
 
 
-def call_floor(recorded: list[PageCalls]) -> CountingHandler:
-    """Makes, from C (map/starmap drained by deque), W1's calls on W1's handler, page by page."""
-    handler = CountingHandler()
+def call_floor(handler_class: type, recorded: list[PageCalls]) -> htmltess.HtmlHandler:
+    """Makes the recorded calls on a new `handler_class` handler from C (map/starmap drained by deque),
+    page by page, each method's calls in a row."""
+    handler = handler_class()
     drain = collections.deque
-    starmap = itertools.starmap
-    no_args = ()
     for calls in recorded:
-        drain(starmap(handler.OnParseError, itertools.repeat(no_args, calls.errors)), 0)
-        drain(starmap(handler.OnDoctype, calls.doctypes), 0)
-        drain(starmap(handler.OnStartTag, calls.starts), 0)
-        drain(map(handler.OnEndTag, calls.ends), 0)
-        drain(map(handler.OnComment, calls.comments), 0)
-        drain(map(handler.OnChar, calls.chars), 0)
-        drain(starmap(handler.OnEof, itertools.repeat(no_args, calls.eofs)), 0)
+        for method, iteration, arguments in calls.by_method:
+            drain(iteration(getattr(handler, method), arguments), 0)
     return handler
 
 

@@ -45,6 +45,12 @@ using Tessarin::Html::ParseErrorCode;
 using Tessarin::Html::TextState;
 using Tessarin::Html::Tokenizer;
 
+// Before 3.13 the interpreter's method lookup that binds nothing is declared
+// in its public headers; from 3.13 on it is internal.
+#if PY_VERSION_HEX < 0x030D0000
+#define HTMLTESS_HAVE_GET_METHOD
+#endif
+
 namespace {
 
 class PythonHtmlHandler;
@@ -120,9 +126,9 @@ PyObject* CodePointsToStr(const unsigned int* text, unsigned long length) {
 }
 
 // Tag and attribute names recur throughout a document: the strs made for them
-// are kept in a small direct-mapped table so that a recurring name costs a
-// comparison instead of an allocation, and its hash is already known when it
-// becomes a dict key. Each thread has its own (ThreadNameCache).
+// are kept in a small two-way set-associative table so that a recurring name
+// costs a comparison instead of an allocation, and its hash is already known
+// when it becomes a dict key. Each thread has its own (ThreadNameCache).
 class NameCache {
  public:
   NameCache() = default;
@@ -137,29 +143,38 @@ class NameCache {
     if (length > kMaxLength) return CodePointsToStr(name, length);
     uint32_t hash = 2166136261u;
     for (unsigned long i = 0; i < length; ++i) hash = (hash ^ name[i]) * 16777619u;
-    Entry& entry = entries[hash % kEntries];
-    if (entry.str && entry.length == length && std::equal(name, name + length, entry.codePoints)) {
-      Py_INCREF(entry.str);
-      return entry.str;
+    // The top bits of the hash mixed once more: FNV mixes the low bits of
+    // short names poorly, and common names (class, h2) would share a set.
+    Entry* set = entries + ((hash * 2654435769u) >> (32 - kSetBits)) * kWays;
+    // The set's first entry holds its name used last.
+    if (set[1].Holds(name, length)) std::swap(set[0], set[1]);
+    if (set[0].Holds(name, length)) {
+      Py_INCREF(set[0].str);
+      return set[0].str;
     }
     PyObject* str = CodePointsToStr(name, length);
     if (!str) return nullptr;
     Py_INCREF(str);
-    Py_XSETREF(entry.str, str);
-    entry.length = length;
-    std::copy(name, name + length, entry.codePoints);
+    Py_XSETREF(set[1].str, str);
+    set[1].length = length;
+    std::copy(name, name + length, set[1].codePoints);
+    std::swap(set[0], set[1]);
     return str;
   }
 
  private:
-  static constexpr unsigned long kMaxLength = 24;
-  static constexpr size_t kEntries = 1024;
+  static constexpr unsigned long kMaxLength = 32;
+  static constexpr unsigned kSetBits = 9;
+  static constexpr size_t kWays = 2;
   struct Entry {
+    bool Holds(const unsigned int* name, unsigned long length) const {
+      return str && this->length == length && std::equal(name, name + length, codePoints);
+    }
     PyObject* str = nullptr;
     unsigned long length = 0;
     unsigned int codePoints[kMaxLength];
   };
-  Entry entries[kEntries];
+  Entry entries[kWays << kSetBits];
 };
 
 // Threads that parse at once must not share a NameCache: each thread's lives in
@@ -216,10 +231,29 @@ class DefaultMethods {
     if (overridden & bit) return kOverridden;
     if (known & bit) return kDefault;
     bool cacheable = LookupRunsNoPython(self, method);
+#ifdef HTMLTESS_HAVE_GET_METHOD
+    // The lookup Python's own method calls make, which binds nothing: it
+    // finds the type's function or descriptor unless the instance holds the name.
+    if (cacheable) {
+      PyObject* found = nullptr;
+      const bool unbound = _PyObject_GetMethod(self, methodNames[method], &found);
+      if (!found) return kFailed;
+      if (unbound ? IsDefaultDescriptor(found) : IsDefaultBoundTo(found, self)) {
+        Py_DECREF(found);
+        known |= bit;
+        return kDefault;
+      }
+      overridden |= bit;
+      if (unbound)
+        Py_DECREF(found);  // the call looks it up again
+      else
+        *bound = found;
+      return kOverridden;
+    }
+#endif
     PyObject* found = LookUp(self, method, cacheable);
     if (!found) return kFailed;
-    if (!(PyCFunction_Check(found) && PyCFunction_GET_FUNCTION(found) == HtmlHandler_default &&
-          PyCFunction_GET_SELF(found) == self)) {
+    if (!IsDefaultBoundTo(found, self)) {
       overridden |= bit;
       *bound = found;
       return kOverridden;
@@ -243,6 +277,18 @@ class DefaultMethods {
     return IsPlainMethod(_PyType_Lookup(type, methodNames[method]));
 #endif
   }
+
+  static bool IsDefaultBoundTo(PyObject* found, PyObject* self) {
+    return PyCFunction_Check(found) && PyCFunction_GET_FUNCTION(found) == HtmlHandler_default &&
+           PyCFunction_GET_SELF(found) == self;
+  }
+
+#ifdef HTMLTESS_HAVE_GET_METHOD
+  static bool IsDefaultDescriptor(PyObject* found) {
+    return Py_IS_TYPE(found, &PyMethodDescr_Type) &&
+           reinterpret_cast<PyMethodDescrObject*>(found)->d_method->ml_meth == HtmlHandler_default;
+  }
+#endif
 
   static bool IsPlainMethod(PyObject* attribute) {
     return attribute && (PyFunction_Check(attribute) || Py_IS_TYPE(attribute, &PyMethodDescr_Type));

@@ -80,7 +80,7 @@ size_t CountPlainBlocks(const unsigned char* p, size_t most, size_t held, source
       const unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(found)) & ((1u << before) - 1);
       n += before;
       if (lfs) lastLfEnd = n;
-      lastLines = static_cast<unsigned>(__builtin_popcount(lfs));
+      for (unsigned rest = lfs; rest; rest &= rest - 1) ++lastLines;  // LFs are few: no popcount call
       break;
     }
     n += kBlock;
@@ -103,6 +103,23 @@ size_t CountPlainBlocks(const unsigned char* p, size_t most, size_t held, source
 // Without SIMD, the plain bytes between line ends are counted by Walk alone.
 size_t CountPlainBlocks(const unsigned char*, size_t, size_t, source_point_t&) { return 0; }
 #endif
+
+// Counts the sequences of more than one byte at p, within `most` bytes, up to
+// the first that decodes to a line end; returns how many bytes it counted. The
+// place must not follow a CR.
+size_t CountSequences(const unsigned char* p, size_t most, source_point_t& point) {
+  size_t n = 0;
+  while (n < most && p[n] >= 0x80) {
+    const unsigned length = Unicode::InputStream::SequenceLength(p[n]);
+    if (length > most - n) break;
+    const unsigned int cp = Unicode::InputStream::Decode(p + n, length);
+    if (cp == '\n' || cp == '\r') break;
+    n += length;
+    ++point.index;
+  }
+  point.offset += n;
+  return n;
+}
 
 }  // namespace
 
@@ -171,6 +188,12 @@ source_point_t SourcePositions::Walk(source_point_t point, uint64_t offset, uint
           const size_t end = std::min(most, plain + 8);
           while (plain < end && kPlain.byte[chunk[i + plain]]) ++plain;
           if (plain != end || plain == most) break;
+        }
+        const size_t wide = plain || point.afterCr ? 0 : CountSequences(chunk + i, most, point);
+        if (wide) {
+          i += wide;
+          if (point.offset >= nextCheckpoint) checkpoints.push_back(point);
+          continue;
         }
       }
       if (plain) {
