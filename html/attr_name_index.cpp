@@ -25,8 +25,6 @@ bool SameName(const attr_t& a, const attr_t& b) {
   return a.name.size == b.name.size && std::memcmp(a.name.data, b.name.data, a.name.size * sizeof(unsigned int)) == 0;
 }
 
-void attr_name_index_t::Free() { std::free(slots); }
-
 attr_name_index_t::Outcome attr_name_index_t::Insert(const attr_list_t& attributes, unsigned long position) {
   if (2 * (count + 1) > capacity && !Grow(attributes)) return Outcome::OutOfMemory;
   const attr_t& attribute = attributes.data[position];

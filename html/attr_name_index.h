@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdlib>
+
 #include "html/handler.h"
 
 namespace Tessarin {
@@ -23,7 +25,10 @@ struct attr_name_index_t {
     capacity = 0;
     count = 0;
   }
-  void Free();
+  // Most tags never have a table: nothing to call free for.
+  void Free() {
+    if (slots) std::free(slots);
+  }
 
   // Looks up the name of attributes.data[position]: Repeated when an indexed
   // attribute has the same name, otherwise Added with the position indexed.

@@ -27,7 +27,7 @@ void Tokenizer::StartAttribute(unsigned int first) {
   } else {
     attribute = attributes.Emplace();
     if (!attribute) {
-      outOfMemory = true;
+      MemoryRanOut();
       return;
     }
   }
@@ -54,7 +54,7 @@ bool Tokenizer::RepeatsKeptName(unsigned long position) {
       outcome = attributeNames.Insert(attributes, i);
     }
     if (outcome != Outcome::OutOfMemory) return outcome == Outcome::Repeated;
-    outOfMemory = true;
+    MemoryRanOut();
   }
   const attr_t& current = attributes.data[position];
   for (unsigned long i = 0; i < position; ++i) {
@@ -73,7 +73,7 @@ void Tokenizer::BeforeAttributeNameState() {
     case ' ':
       break;
     case '/':
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      SwitchTo<&Tokenizer::SelfClosingStartTagState>();
       break;
     case '>':
       EmitCurrentTag();
@@ -81,19 +81,19 @@ void Tokenizer::BeforeAttributeNameState() {
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
       StartAttribute(kReplacement);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case '=':
       ParseError(ParseErrorCode::UnexpectedEqualsSignBeforeAttributeName);
       StartAttribute(c);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case '"':
     case '\'':
     case '<':
       ParseError(ParseErrorCode::UnexpectedCharacterInAttributeName);
       StartAttribute(c);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofInTag);
@@ -101,7 +101,7 @@ void Tokenizer::BeforeAttributeNameState() {
       break;
     default:
       StartAttribute(ToAsciiLower(c));
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
   }
 }
@@ -115,15 +115,15 @@ void Tokenizer::AttributeNameState() {
     case '\f':
     case ' ':
       LeaveAttributeName();
-      SwitchTo(&Tokenizer::AfterAttributeNameState);
+      SwitchTo<&Tokenizer::AfterAttributeNameState>();
       break;
     case '/':
       LeaveAttributeName();
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      SwitchTo<&Tokenizer::SelfClosingStartTagState>();
       break;
     case '=':
       LeaveAttributeName();
-      SwitchTo(&Tokenizer::BeforeAttributeValueState);
+      SwitchTo<&Tokenizer::BeforeAttributeValueState>();
       break;
     case '>':
       LeaveAttributeName();
@@ -153,6 +153,7 @@ void Tokenizer::AttributeNameState() {
 
 // Its fast path: the code points without a row of their own are appended, A to Z lowered.
 constexpr run_stops_t kAttributeNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '=', '>', kNull, '"', '\'', '<'});
+static_assert(kAttributeNameStops.byte[kNull], "names are read through run_stops_t::lowered");
 unsigned long Tokenizer::AttributeNameRun(unsigned long budget) {
   return AppendRun<true>(attributes.Back().name, kAttributeNameStops, budget);
 }
@@ -167,10 +168,10 @@ void Tokenizer::AfterAttributeNameState() {
     case ' ':
       break;
     case '/':
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      SwitchTo<&Tokenizer::SelfClosingStartTagState>();
       break;
     case '=':
-      SwitchTo(&Tokenizer::BeforeAttributeValueState);
+      SwitchTo<&Tokenizer::BeforeAttributeValueState>();
       break;
     case '>':
       EmitCurrentTag();
@@ -178,14 +179,14 @@ void Tokenizer::AfterAttributeNameState() {
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
       StartAttribute(kReplacement);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case '"':
     case '\'':
     case '<':
       ParseError(ParseErrorCode::UnexpectedCharacterInAttributeName);
       StartAttribute(c);
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofInTag);
@@ -193,7 +194,7 @@ void Tokenizer::AfterAttributeNameState() {
       break;
     default:
       StartAttribute(ToAsciiLower(c));
-      SwitchTo(&Tokenizer::AttributeNameState);
+      SwitchTo<&Tokenizer::AttributeNameState>();
       break;
   }
 }
@@ -208,18 +209,18 @@ void Tokenizer::BeforeAttributeValueState() {
     case ' ':
       break;
     case '"':
-      SwitchTo(&Tokenizer::AttributeValueDoubleQuotedState);
+      SwitchTo<&Tokenizer::AttributeValueDoubleQuotedState>();
       break;
     case '&':
-      Reconsume(&Tokenizer::AttributeValueUnquotedState, c);
+      Reconsume<&Tokenizer::AttributeValueUnquotedState>(c);
       break;
     case '\'':
-      SwitchTo(&Tokenizer::AttributeValueSingleQuotedState);
+      SwitchTo<&Tokenizer::AttributeValueSingleQuotedState>();
       break;
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
       AppendToValue(kReplacement);
-      SwitchTo(&Tokenizer::AttributeValueUnquotedState);
+      SwitchTo<&Tokenizer::AttributeValueUnquotedState>();
       break;
     case '>':
       ParseError(ParseErrorCode::MissingAttributeValue);
@@ -230,7 +231,7 @@ void Tokenizer::BeforeAttributeValueState() {
     case '`':
       ParseError(ParseErrorCode::UnexpectedCharacterInUnquotedAttributeValue);
       AppendToValue(c);
-      SwitchTo(&Tokenizer::AttributeValueUnquotedState);
+      SwitchTo<&Tokenizer::AttributeValueUnquotedState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofInTag);
@@ -238,7 +239,7 @@ void Tokenizer::BeforeAttributeValueState() {
       break;
     default:
       AppendToValue(c);
-      SwitchTo(&Tokenizer::AttributeValueUnquotedState);
+      SwitchTo<&Tokenizer::AttributeValueUnquotedState>();
       break;
   }
 }
@@ -252,11 +253,11 @@ void Tokenizer::QuotedAttributeValue(State self) {
   unsigned int c = consumer.Consume();
   switch (c) {
     case Quote:
-      SwitchTo(&Tokenizer::AfterAttributeValueQuotedState);
+      SwitchTo<&Tokenizer::AfterAttributeValueQuotedState>();
       break;
     case '&':
       additionalAllowedChar = Quote;
-      SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
+      SwitchTo<&Tokenizer::CharacterReferenceInAttributeValueState>();
       break;
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
@@ -303,11 +304,11 @@ void Tokenizer::AttributeValueUnquotedState() {
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::BeforeAttributeNameState);
+      SwitchTo<&Tokenizer::BeforeAttributeNameState>();
       break;
     case '&':
       additionalAllowedChar = '>';
-      SwitchTo(&Tokenizer::CharacterReferenceInAttributeValueState);
+      SwitchTo<&Tokenizer::CharacterReferenceInAttributeValueState>();
       break;
     case '>':
       EmitCurrentTag();
@@ -349,10 +350,10 @@ void Tokenizer::AfterAttributeValueQuotedState() {
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::BeforeAttributeNameState);
+      SwitchTo<&Tokenizer::BeforeAttributeNameState>();
       break;
     case '/':
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      SwitchTo<&Tokenizer::SelfClosingStartTagState>();
       break;
     case '>':
       EmitCurrentTag();
@@ -363,7 +364,7 @@ void Tokenizer::AfterAttributeValueQuotedState() {
       break;
     default:
       ParseError(ParseErrorCode::MissingWhitespaceBetweenAttributes);
-      Reconsume(&Tokenizer::BeforeAttributeNameState, c);
+      Reconsume<&Tokenizer::BeforeAttributeNameState>(c);
       break;
   }
 }

@@ -15,7 +15,7 @@ void Tokenizer::BeginComment() {
 }
 
 void Tokenizer::EmitComment() {
-  SwitchTo(&Tokenizer::DataState);
+  SwitchTo<&Tokenizer::DataState>();
   EmitCommentToken();
 }
 
@@ -31,7 +31,7 @@ void Tokenizer::AppendToComment(const char* text) {
 void Tokenizer::ContinueComment(const char* held, unsigned int cp) {
   AppendToComment(held);
   Append(commentData, cp);
-  SwitchTo(&Tokenizer::CommentState);
+  SwitchTo<&Tokenizer::CommentState>();
 }
 
 void Tokenizer::EmitCommentToken() {
@@ -45,17 +45,17 @@ void Tokenizer::MarkupDeclarationOpenState() {
   // Case folding never yields "-", so the keyword look-ahead matches "--" exactly.
   if (ConsumeKeyword(_hmhm)) {
     BeginComment();
-    SwitchTo(&Tokenizer::CommentStartState);
+    SwitchTo<&Tokenizer::CommentStartState>();
   } else if (ConsumeKeyword(_doctype)) {
-    SwitchTo(&Tokenizer::DoctypeState);
+    SwitchTo<&Tokenizer::DoctypeState>();
   } else if (cdataAllowed && ConsumeKeyword<true>(_cdata)) {
-    SwitchTo(&Tokenizer::CdataSectionState);
+    SwitchTo<&Tokenizer::CdataSectionState>();
   } else {
     // The error stands at the code point after "<!", once it has been read
     // (the end of input stands just after the last code point).
     bogusCommentChar = consumer.Consume();
     ParseError(ParseErrorCode::IncorrectlyOpenedComment, bogusCommentChar == kEof ? 1 : 0);
-    SwitchTo(&Tokenizer::BogusCommentState);
+    SwitchTo<&Tokenizer::BogusCommentState>();
   }
 }
 
@@ -64,7 +64,7 @@ void Tokenizer::CommentStartState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '-':
-      SwitchTo(&Tokenizer::CommentStartDashState);
+      SwitchTo<&Tokenizer::CommentStartDashState>();
       break;
     case '>':
       ParseError(ParseErrorCode::AbruptClosingOfEmptyComment);
@@ -89,7 +89,7 @@ void Tokenizer::CommentStartDashState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '-':
-      SwitchTo(&Tokenizer::CommentEndState);
+      SwitchTo<&Tokenizer::CommentEndState>();
       break;
     case '>':
       ParseError(ParseErrorCode::AbruptClosingOfEmptyComment);
@@ -114,7 +114,7 @@ void Tokenizer::CommentState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '-':
-      SwitchTo(&Tokenizer::CommentEndDashState);
+      SwitchTo<&Tokenizer::CommentEndDashState>();
       break;
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
@@ -141,7 +141,7 @@ void Tokenizer::CommentEndDashState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '-':
-      SwitchTo(&Tokenizer::CommentEndState);
+      SwitchTo<&Tokenizer::CommentEndState>();
       break;
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
@@ -170,7 +170,7 @@ void Tokenizer::CommentEndState() {
       break;
     case '!':
       ParseError(ParseErrorCode::UnexpectedBangAfterDoubleDashInComment);
-      SwitchTo(&Tokenizer::CommentEndBangState);
+      SwitchTo<&Tokenizer::CommentEndBangState>();
       break;
     case '-':
       ParseError(ParseErrorCode::UnexpectedDashAfterDoubleDashInComment);
@@ -193,7 +193,7 @@ void Tokenizer::CommentEndBangState() {
   switch (c) {
     case '-':
       AppendToComment("--!");
-      SwitchTo(&Tokenizer::CommentEndDashState);
+      SwitchTo<&Tokenizer::CommentEndDashState>();
       break;
     case '>':
       EmitComment();
@@ -244,7 +244,7 @@ void Tokenizer::CdataSectionState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case ']':
-      SwitchTo(&Tokenizer::CdataSectionBracketState);
+      SwitchTo<&Tokenizer::CdataSectionBracketState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofInCdata);
@@ -265,10 +265,10 @@ void Tokenizer::CdataSectionBracketState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case ']':
-      SwitchTo(&Tokenizer::CdataSectionEndState);
+      SwitchTo<&Tokenizer::CdataSectionEndState>();
       break;
     default:
-      Reconsume(&Tokenizer::CdataSectionState, c);
+      Reconsume<&Tokenizer::CdataSectionState>(c);
       EmitCharToken(']');
       break;
   }
@@ -282,10 +282,10 @@ void Tokenizer::CdataSectionEndState() {
       EmitCharToken(']');
       break;
     case '>':
-      SwitchTo(&Tokenizer::DataState);
+      SwitchTo<&Tokenizer::DataState>();
       break;
     default:
-      Reconsume(&Tokenizer::CdataSectionState, c);
+      Reconsume<&Tokenizer::CdataSectionState>(c);
       EmitCharToken(']');
       EmitCharToken(']');
       break;

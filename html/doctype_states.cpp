@@ -49,7 +49,7 @@ void Tokenizer::SetSystemIdEmpty() {
 }
 
 void Tokenizer::EmitDoctype() {
-  SwitchTo(&Tokenizer::DataState);
+  SwitchTo<&Tokenizer::DataState>();
   EmitDoctypeToken();
 }
 
@@ -76,7 +76,7 @@ void Tokenizer::DoctypeState() {
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::BeforeDoctypeNameState);
+      SwitchTo<&Tokenizer::BeforeDoctypeNameState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofInDoctype);
@@ -85,7 +85,7 @@ void Tokenizer::DoctypeState() {
       break;
     default:
       ParseError(ParseErrorCode::MissingWhitespaceBeforeDoctypeName);
-      Reconsume(&Tokenizer::BeforeDoctypeNameState, c);
+      Reconsume<&Tokenizer::BeforeDoctypeNameState>(c);
       break;
   }
 }
@@ -102,7 +102,7 @@ void Tokenizer::BeforeDoctypeNameState() {
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
       BeginDoctype(kReplacement);
-      SwitchTo(&Tokenizer::DoctypeNameState);
+      SwitchTo<&Tokenizer::DoctypeNameState>();
       break;
     case '>':
       ParseError(ParseErrorCode::MissingDoctypeName);
@@ -116,7 +116,7 @@ void Tokenizer::BeforeDoctypeNameState() {
       break;
     default:  // A to Z are lowered, anything else is kept
       BeginDoctype(ToAsciiLower(c));
-      SwitchTo(&Tokenizer::DoctypeNameState);
+      SwitchTo<&Tokenizer::DoctypeNameState>();
       break;
   }
 }
@@ -129,7 +129,7 @@ void Tokenizer::DoctypeNameState() {
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::AfterDoctypeNameState);
+      SwitchTo<&Tokenizer::AfterDoctypeNameState>();
       break;
     case '>':
       EmitDoctype();
@@ -166,12 +166,12 @@ void Tokenizer::AfterDoctypeNameState() {
       break;
     default:
       if (ContinuesKeyword(c, _public)) {
-        SwitchTo(&Tokenizer::AfterDoctypePublicKeywordState);
+        SwitchTo<&Tokenizer::AfterDoctypePublicKeywordState>();
       } else if (ContinuesKeyword(c, _system)) {
-        SwitchTo(&Tokenizer::AfterDoctypeSystemKeywordState);
+        SwitchTo<&Tokenizer::AfterDoctypeSystemKeywordState>();
       } else {
         ParseError(ParseErrorCode::InvalidCharacterSequenceAfterDoctypeName);
-        SwitchTo(&Tokenizer::BogusDoctypeState);
+        SwitchTo<&Tokenizer::BogusDoctypeState>();
       }
       break;
   }
@@ -242,7 +242,7 @@ void Tokenizer::AfterDoctypeKeyword(const doctype_identifier_t& identifier) {
       break;
     default:
       ParseError(identifier.missingQuote);
-      SwitchTo(&Tokenizer::BogusDoctypeState);
+      SwitchTo<&Tokenizer::BogusDoctypeState>();
       break;
   }
 }
@@ -272,7 +272,7 @@ void Tokenizer::BeforeDoctypeIdentifier(const doctype_identifier_t& identifier) 
       break;
     default:
       ParseError(identifier.missingQuote);
-      SwitchTo(&Tokenizer::BogusDoctypeState);
+      SwitchTo<&Tokenizer::BogusDoctypeState>();
       break;
   }
 }
@@ -329,7 +329,7 @@ void Tokenizer::AfterDoctypePublicIdentifierState() {
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::BetweenDoctypePublicAndSystemIdentifiersState);
+      SwitchTo<&Tokenizer::BetweenDoctypePublicAndSystemIdentifiersState>();
       break;
     case '>':
       EmitDoctype();
@@ -348,7 +348,7 @@ void Tokenizer::AfterDoctypePublicIdentifierState() {
       break;
     default:
       ParseError(ParseErrorCode::MissingQuoteBeforeDoctypeSystemIdentifier);
-      SwitchTo(&Tokenizer::BogusDoctypeState);
+      SwitchTo<&Tokenizer::BogusDoctypeState>();
       break;
   }
 }
@@ -377,7 +377,7 @@ void Tokenizer::BetweenDoctypePublicAndSystemIdentifiersState() {
       break;
     default:
       ParseError(ParseErrorCode::MissingQuoteBeforeDoctypeSystemIdentifier);
-      SwitchTo(&Tokenizer::BogusDoctypeState);
+      SwitchTo<&Tokenizer::BogusDoctypeState>();
       break;
   }
 }
@@ -418,7 +418,7 @@ void Tokenizer::AfterDoctypeSystemIdentifierState() {
       break;
     default:
       ParseError(ParseErrorCode::UnexpectedCharacterAfterDoctypeSystemIdentifier);
-      SwitchTo(&Tokenizer::BogusDoctypeState);
+      SwitchTo<&Tokenizer::BogusDoctypeState>();
       break;
   }
 }

@@ -36,7 +36,10 @@ struct fast_stack_t {
     size = 0;
   }
 
-  void Free() { std::free(heap); }
+  // Most buffers never leave their inline room: nothing to call free for.
+  void Free() {
+    if (heap) std::free(heap);
+  }
 
   // Points `data` at the storage in use again after the buffer itself moved.
   void Rebase() { data = heap ? heap : local; }

@@ -10,7 +10,7 @@ class Tokenizer;
 
 // One attribute of a tag: name and value, code points, never terminated.
 struct attr_t {
-  fast_stack_t<unsigned int, 32> name;  // room for 16 more after the first code point, for the wide loop
+  fast_stack_t<unsigned int, 32> name;  // room for all but the longest names
   fast_stack_t<unsigned int, 128> value;
 
   void Init() {

@@ -23,6 +23,10 @@ namespace Html {
 // catches (CR and the other controls) are candidates that the table turns down.
 struct run_stops_t {
   bool byte[0x100];
+  // For names, whose sets all stop at NUL: the code point each byte stands
+  // for, A to Z lowered, or 0 where the byte is a stop, so that a byte of a
+  // name is tested and lowered by one look-up.
+  unsigned char lowered[0x100];
   signed char below;
   unsigned char count;
   unsigned char listed[16];
@@ -37,6 +41,9 @@ constexpr run_stops_t RunStops(std::initializer_list<unsigned int> stops) {
     if (c > ' ') continue;
     ++upToSpace;
     highestUpToSpace = c > highestUpToSpace ? c : highestUpToSpace;
+  }
+  for (unsigned int b = 0; b < 0x100; ++b) {
+    set.lowered[b] = set.byte[b] ? 0 : static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
   }
   set.below = upToSpace >= 3 ? static_cast<signed char>(highestUpToSpace + 1) : 0;
   for (unsigned int c : stops) {
@@ -64,16 +71,9 @@ inline unsigned StopCandidates(const run_stops_t& stops, __m128i bytes) {
   return static_cast<unsigned>(_mm_movemask_epi8(hits));
 }
 
-// Stores 16 ASCII bytes as code points at out, A to Z lowered if Lower.
-template <bool Lower>
+// Stores 16 ASCII bytes as code points at out.
 inline void StoreWidened(__m128i bytes, unsigned int* out) {
   const __m128i zero = _mm_setzero_si128();
-  if (Lower) {
-    // ASCII bytes compare alike signed and unsigned; any other byte is a stop.
-    const __m128i upper =
-        _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8('A' - 1)), _mm_cmplt_epi8(bytes, _mm_set1_epi8('Z' + 1)));
-    bytes = _mm_add_epi8(bytes, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
-  }
   const __m128i low = _mm_unpacklo_epi8(bytes, zero);
   const __m128i high = _mm_unpackhi_epi8(bytes, zero);
   __m128i* const to = reinterpret_cast<__m128i*>(out);
@@ -88,12 +88,11 @@ inline void StoreWidened(__m128i bytes, unsigned int* out) {
 // stop, or fewer than 16 bytes before bound. A byte the comparisons take for a
 // stop and the table does not is stored with its block, and the scan goes on
 // after it.
-template <bool Lower>
 inline const unsigned char* StoreOrdinaryBlocks(const run_stops_t& stops, const unsigned char* p,
                                                 const unsigned char* const bound, unsigned int*& out) {
   while (WideScanning() && bound - p >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    StoreWidened<Lower>(bytes, out);
+    StoreWidened(bytes, out);
     const unsigned candidates = StopCandidates(stops, bytes);
     const unsigned ordinary = candidates ? __builtin_ctz(candidates) : 16;
     p += ordinary;

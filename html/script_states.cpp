@@ -36,15 +36,15 @@ void Tokenizer::ScriptDataLessThanSignState() {
   switch (c) {
     case '/':
       ClearTemporaryBuffer();
-      SwitchTo(&Tokenizer::ScriptDataEndTagOpenState);
+      SwitchTo<&Tokenizer::ScriptDataEndTagOpenState>();
       break;
     case '!':
-      SwitchTo(&Tokenizer::ScriptDataEscapeStartState);
+      SwitchTo<&Tokenizer::ScriptDataEscapeStartState>();
       EmitCharToken('<');
       EmitCharToken('!');
       break;
     default:
-      Reconsume(&Tokenizer::ScriptDataState, c);
+      Reconsume<&Tokenizer::ScriptDataState>(c);
       EmitCharToken('<');
       break;
   }
@@ -72,7 +72,7 @@ void Tokenizer::ScriptEscapeStart(State onDash) {
       EmitCharToken('-');
       break;
     default:
-      Reconsume(&Tokenizer::ScriptDataState, c);
+      Reconsume<&Tokenizer::ScriptDataState>(c);
       break;
   }
 }
@@ -164,7 +164,7 @@ void Tokenizer::ScriptEscapedDashDash(const script_escape_t& escape) {
       if (escape.emitsLessThanSign) EmitCharToken('<');
       break;
     case '>':
-      SwitchTo(&Tokenizer::ScriptDataState);
+      SwitchTo<&Tokenizer::ScriptDataState>();
       EmitCharToken('>');
       break;
     case kNull:
@@ -189,16 +189,16 @@ void Tokenizer::ScriptDataEscapedLessThanSignState() {
   switch (c) {
     case '/':
       ClearTemporaryBuffer();
-      SwitchTo(&Tokenizer::ScriptDataEscapedEndTagOpenState);
+      SwitchTo<&Tokenizer::ScriptDataEscapedEndTagOpenState>();
       break;
     default:
       if (IsAsciiAlpha(c)) {
         ClearTemporaryBuffer();
-        Reconsume(&Tokenizer::ScriptDataDoubleEscapeStartState, c);
+        Reconsume<&Tokenizer::ScriptDataDoubleEscapeStartState>(c);
         EmitCharToken('<');
         break;
       }
-      Reconsume(&Tokenizer::ScriptDataEscapedState, c);
+      Reconsume<&Tokenizer::ScriptDataEscapedState>(c);
       EmitCharToken('<');
       break;
   }
@@ -223,11 +223,11 @@ void Tokenizer::ScriptDataDoubleEscapedLessThanSignState() {
   switch (c) {
     case '/':
       ClearTemporaryBuffer();
-      SwitchTo(&Tokenizer::ScriptDataDoubleEscapeEndState);
+      SwitchTo<&Tokenizer::ScriptDataDoubleEscapeEndState>();
       EmitCharToken('/');
       break;
     default:
-      Reconsume(&Tokenizer::ScriptDataDoubleEscapedState, c);
+      Reconsume<&Tokenizer::ScriptDataDoubleEscapedState>(c);
       break;
   }
 }

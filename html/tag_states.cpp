@@ -29,15 +29,15 @@ void Tokenizer::TagOpenState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '!':
-      SwitchTo(&Tokenizer::MarkupDeclarationOpenState);
+      SwitchTo<&Tokenizer::MarkupDeclarationOpenState>();
       break;
     case '/':
-      SwitchTo(&Tokenizer::EndTagOpenState);
+      SwitchTo<&Tokenizer::EndTagOpenState>();
       break;
     case '?':
       ParseError(ParseErrorCode::UnexpectedQuestionMarkInsteadOfTagName);
       bogusCommentChar = c;
-      SwitchTo(&Tokenizer::BogusCommentState);
+      SwitchTo<&Tokenizer::BogusCommentState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofBeforeTagName);
@@ -47,11 +47,11 @@ void Tokenizer::TagOpenState() {
     default:
       if (IsAsciiAlpha(c)) {
         BeginTag(ToAsciiLower(c), false);
-        SwitchTo(&Tokenizer::TagNameState);
+        SwitchTo<&Tokenizer::TagNameState>();
         break;
       }
       ParseError(ParseErrorCode::InvalidFirstCharacterOfTagName);
-      Reconsume(&Tokenizer::DataState, c);
+      Reconsume<&Tokenizer::DataState>(c);
       EmitCharToken('<');
       break;
   }
@@ -63,7 +63,7 @@ void Tokenizer::EndTagOpenState() {
   switch (c) {
     case '>':
       ParseError(ParseErrorCode::MissingEndTagName);
-      SwitchTo(&Tokenizer::DataState);
+      SwitchTo<&Tokenizer::DataState>();
       break;
     case kEof:
       ParseError(ParseErrorCode::EofBeforeTagName);
@@ -74,12 +74,12 @@ void Tokenizer::EndTagOpenState() {
     default:
       if (IsAsciiAlpha(c)) {
         BeginTag(ToAsciiLower(c), true);
-        SwitchTo(&Tokenizer::TagNameState);
+        SwitchTo<&Tokenizer::TagNameState>();
         break;
       }
       ParseError(ParseErrorCode::InvalidFirstCharacterOfTagName);
       bogusCommentChar = c;
-      SwitchTo(&Tokenizer::BogusCommentState);
+      SwitchTo<&Tokenizer::BogusCommentState>();
       break;
   }
 }
@@ -92,10 +92,10 @@ void Tokenizer::TagNameState() {
     case '\n':
     case '\f':
     case ' ':
-      SwitchTo(&Tokenizer::BeforeAttributeNameState);
+      SwitchTo<&Tokenizer::BeforeAttributeNameState>();
       break;
     case '/':
-      SwitchTo(&Tokenizer::SelfClosingStartTagState);
+      SwitchTo<&Tokenizer::SelfClosingStartTagState>();
       break;
     case '>':
       EmitCurrentTag();
@@ -116,6 +116,7 @@ void Tokenizer::TagNameState() {
 
 // Its fast path: the code points without a row of their own are appended, A to Z lowered.
 constexpr run_stops_t kTagNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '>', kNull});
+static_assert(kTagNameStops.byte[kNull], "names are read through run_stops_t::lowered");
 unsigned long Tokenizer::TagNameRun(unsigned long budget) { return AppendRun<true>(tagName, kTagNameStops, budget); }
 
 // Self-closing start tag state.
@@ -132,7 +133,7 @@ void Tokenizer::SelfClosingStartTagState() {
       break;
     default:
       ParseError(ParseErrorCode::UnexpectedSolidusInTag);
-      Reconsume(&Tokenizer::BeforeAttributeNameState, c);
+      Reconsume<&Tokenizer::BeforeAttributeNameState>(c);
       break;
   }
 }

@@ -12,10 +12,10 @@ void Tokenizer::RcdataState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '&':
-      SwitchTo(&Tokenizer::CharacterReferenceInRcdataState);
+      SwitchTo<&Tokenizer::CharacterReferenceInRcdataState>();
       break;
     case '<':
-      SwitchTo(&Tokenizer::RcdataLessThanSignState);
+      SwitchTo<&Tokenizer::RcdataLessThanSignState>();
       break;
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);
@@ -142,13 +142,13 @@ void Tokenizer::TextEndTagName(State text) {
     case '\f':
     case ' ':
       if (BeginAppropriateEndTag()) {
-        SwitchTo(&Tokenizer::BeforeAttributeNameState);
+        SwitchTo<&Tokenizer::BeforeAttributeNameState>();
         return;
       }
       break;
     case '/':
       if (BeginAppropriateEndTag()) {
-        SwitchTo(&Tokenizer::SelfClosingStartTagState);
+        SwitchTo<&Tokenizer::SelfClosingStartTagState>();
         return;
       }
       break;

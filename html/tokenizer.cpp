@@ -37,7 +37,8 @@ bool PlacedAfter(ParseErrorCode code) {
 
 }  // namespace
 
-Tokenizer::Tokenizer(InputConsumer& consumer) : consumer(consumer), state(&Tokenizer::DataState) {
+Tokenizer::Tokenizer(InputConsumer& consumer)
+    : consumer(consumer), state(&Tokenizer::DataState), fastPath(FastPathOf(&Tokenizer::DataState)) {
   // No token under construction: the shared token storage starts zero-filled.
   std::memset(static_cast<void*>(&attributes), 0, sizeof(attributes));
   std::memset(static_cast<void*>(&tagName), 0, sizeof(tagName));
@@ -68,7 +69,6 @@ void Tokenizer::SetContentModel(TextState text) {
                                       &Tokenizer::PlaintextState, &Tokenizer::CdataSectionState};
   bool endedByEndTag = text == TextState::Rcdata || text == TextState::Rawtext || text == TextState::ScriptData;
   if (endedByEndTag && liveToken == TokenKind::Tag && !isEndTag) SetLastStartTag(tagName.data, tagName.size);
-  UseTextStates();
   SwitchTo(kStates[static_cast<int>(text)]);
 }
 
@@ -80,7 +80,6 @@ void Tokenizer::SetLastStartTag(const unsigned int* name, unsigned long length) 
 
 void Tokenizer::FollowBrowserRules(bool scripting) {
   browserMode = true;
-  UseTextStates();
   browser.Reset(scripting);
 }
 
@@ -93,60 +92,39 @@ void Tokenizer::ApplyBrowserRules() {
   cdataAllowed = browser.InForeignContent();
 }
 
-template <bool TextStates>
-inline unsigned long Tokenizer::RunOrdinaryCodePoints(unsigned long budget) {
-  if (state == &Tokenizer::DataState) return DataRun(budget);
-  if (state == &Tokenizer::AttributeValueDoubleQuotedState) return AttributeValueDoubleQuotedRun(budget);
-  if (state == &Tokenizer::AttributeNameState) return AttributeNameRun(budget);
-  if (state == &Tokenizer::TagNameState) return TagNameRun(budget);
-  if (state == &Tokenizer::AttributeValueSingleQuotedState) return AttributeValueSingleQuotedRun(budget);
-  if (state == &Tokenizer::AttributeValueUnquotedState) return AttributeValueUnquotedRun(budget);
-  if (state == &Tokenizer::CommentState) return CommentRun(budget);
-  if (TextStates) return RunTextStates(budget);
-  return 0;
-}
-
-// The fast paths of the text states, each beside its state: the code points
-// that its table emits as they are reach the handler in blocks.
-unsigned long Tokenizer::RunTextStates(unsigned long budget) {
-  if (state == &Tokenizer::ScriptDataState) return ScriptDataRun(budget);
-  if (state == &Tokenizer::RawtextState) return RawtextRun(budget);
-  if (state == &Tokenizer::RcdataState) return RcdataRun(budget);
-  if (state == &Tokenizer::ScriptDataEscapedState) return ScriptDataEscapedRun(budget);
-  if (state == &Tokenizer::ScriptDataDoubleEscapedState) return ScriptDataDoubleEscapedRun(budget);
-  if (state == &Tokenizer::PlaintextState) return PlaintextRun(budget);
-  if (state == &Tokenizer::CdataSectionState) return CdataSectionRun(budget);
-  return 0;
-}
-
-// The fast paths of the text states are left out of the loop until a text
-// state may run, so that the default path does not test for them.
 bool Tokenizer::Run(unsigned long steps) {
   interrupted = false;
-  return textStatesUsed ? RunSteps<true, false>(steps) : RunSteps<false, false>(steps);
+  return RunSteps<false>(steps);
 }
 
 bool Tokenizer::RunFed(unsigned long steps, const FeedInputStream& input) {
   interrupted = false;
   fedInput = &input;
-  const bool more = textStatesUsed ? RunSteps<true, true>(steps) : RunSteps<false, true>(steps);
+  const bool more = RunSteps<true>(steps);
   fedInput = nullptr;
   return more;
 }
 
 // The fast paths need no care when feeding: they read only the window, and
-// stop before a sequence it does not hold whole.
-template <bool TextStates, bool Feeding>
+// stop before a sequence it does not hold whole. Memory runs out only within
+// a step or a fast path, and tokenizing ends only there: each then sets
+// `interrupted` as well, so that the loop tests that alone. Only on entry can
+// memory have run out before (see Step).
+template <bool Feeding>
 bool Tokenizer::RunSteps(unsigned long steps) {
-  while (steps && !interrupted) {
-    if (!outOfMemory) steps -= RunOrdinaryCodePoints<TextStates>(steps);
-    if (outOfMemory) return false;
-    if (!steps || interrupted) break;
+  if (!steps) return true;
+  if (outOfMemory) return false;
+  for (;;) {
+    if (fastPath) {
+      steps -= (this->*fastPath)(steps);
+      if (!steps || interrupted) break;
+    }
     if (Feeding && !NextStepHeld()) return false;
     --steps;
-    if (!Step()) return false;
+    (this->*state)();
+    if (!steps || interrupted) break;
   }
-  return true;
+  return !eofEmitted && !outOfMemory;
 }
 
 error_place_t Tokenizer::ErrorPlace(ParseErrorCode code, size_t ahead) const {
@@ -160,6 +138,7 @@ void Tokenizer::EmitEofToken() {
   TokenReported();
   handler->OnEof();
   eofEmitted = true;
+  interrupted = true;
 }
 
 void Tokenizer::ReleaseToken() {
@@ -189,10 +168,10 @@ void Tokenizer::DataState() {
   unsigned int c = consumer.Consume();
   switch (c) {
     case '&':
-      SwitchTo(&Tokenizer::CharacterReferenceInDataState);
+      SwitchTo<&Tokenizer::CharacterReferenceInDataState>();
       break;
     case '<':
-      SwitchTo(&Tokenizer::TagOpenState);
+      SwitchTo<&Tokenizer::TagOpenState>();
       break;
     case kNull:
       ParseError(ParseErrorCode::UnexpectedNullCharacter);

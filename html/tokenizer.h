@@ -70,8 +70,12 @@ class Tokenizer {
   void Acknowledge() { acknowledged = true; }
   bool OutOfMemory() const { return outOfMemory; }
   // Reports a parse error, with its position when the consumer tracks
-  // positions; `ahead` code points not yet read belong before it.
-  void ParseError(ParseErrorCode code, size_t ahead = 0) { handler->OnCodedParseError(code, ErrorPlace(code, ahead)); }
+  // positions; `ahead` code points not yet read belong before it. Out of line
+  // and cold: the common rows of the states that report one then need no
+  // registers saved for it.
+  __attribute__((noinline, cold)) void ParseError(ParseErrorCode code, size_t ahead = 0) {
+    handler->OnCodedParseError(code, ErrorPlace(code, ahead));
+  }
 
   // The source of the token being reported, as byte offsets into the input:
   // from the end of the previous token, so that the tokens tile the input
@@ -101,10 +105,7 @@ class Tokenizer {
   void SetContentModel(TextState text);
   // Whether "<![CDATA[" opens a CDATA section: the current node of the tree is
   // foreign content (SVG or MathML).
-  void AllowCdata(bool allow) {
-    cdataAllowed = allow;
-    UseTextStates();
-  }
+  void AllowCdata(bool allow) { cdataAllowed = allow; }
   // The start tag whose end tag ends a text that tokenizing starts in.
   void SetLastStartTag(const unsigned int* name, unsigned long length);
   // Switches as a browser's tree builder would after each tag (BrowserRules).
@@ -112,21 +113,41 @@ class Tokenizer {
 
  private:
   using State = void (Tokenizer::*)();
+  using FastPath = unsigned long (Tokenizer::*)(unsigned long budget);
 
   // Run's fast paths, for the states that spend most of their steps on code
   // points their table sends to its last row, "anything else": a run of such
   // code points is consumed at once, each counted as one step, with the
   // effects of that row, and the state stays as it is. A state XState with a
   // fast path has a member XRun(budget), defined beside the state with its
-  // stop set (the code points with a row of their own) and called by
-  // RunOrdinaryCodePoints. It consumes up to `budget` code points and returns
-  // how many it consumed. The runs are kept out of line: inlined into the
-  // dispatch they run short of registers and take more instructions.
-  template <bool TextStates, bool Feeding>
+  // stop set (the code points with a row of their own). It consumes up to
+  // `budget` code points and returns how many it consumed. The runs are kept
+  // out of line: inlined into the loop they run short of registers and take
+  // more instructions.
+  template <bool Feeding>
   bool RunSteps(unsigned long steps);
-  template <bool TextStates>
-  unsigned long RunOrdinaryCodePoints(unsigned long budget);
-  unsigned long RunTextStates(unsigned long budget);
+  // The fast path of state S, or null: kFastPathOf<&Tokenizer::XState> is
+  // &Tokenizer::XRun for each state that has one (see the end of this file).
+  // Every switch of state sets the fast path with it (see SwitchTo), so that
+  // the loop calls it without comparing states.
+  template <State S>
+  static constexpr FastPath kFastPathOf = nullptr;
+  // The same for a state held in a variable: the states that have a fast
+  // path are compared with it in turn, the text states last.
+  static FastPath FastPathOf(State s) {
+    return FindFastPath<
+        &Tokenizer::DataState, &Tokenizer::AttributeValueDoubleQuotedState, &Tokenizer::AttributeNameState,
+        &Tokenizer::TagNameState, &Tokenizer::AttributeValueSingleQuotedState, &Tokenizer::AttributeValueUnquotedState,
+        &Tokenizer::CommentState, &Tokenizer::ScriptDataState, &Tokenizer::RawtextState, &Tokenizer::RcdataState,
+        &Tokenizer::ScriptDataEscapedState, &Tokenizer::ScriptDataDoubleEscapedState, &Tokenizer::PlaintextState,
+        &Tokenizer::CdataSectionState>(s);
+  }
+  template <State... WithFastPath>
+  static FastPath FindFastPath(State s) {
+    FastPath run = nullptr;
+    (void)((s == WithFastPath && (run = kFastPathOf<WithFastPath>, true)) || ...);
+    return run;
+  }
   // The loop of every fast path: consumes up to `budget` code points of the
   // consumer's ASCII window that are not among `stops`, with the same results
   // as consuming them one at a time, and returns how many it consumed. They
@@ -137,7 +158,8 @@ class Tokenizer {
   // advanced once, when the run ends: makeRoom must not read input.
   //
   // With SSE2, 16 bytes are tested at once and stored widened as they are
-  // tested, wherever the window, the budget and the room hold 16 more.
+  // tested, wherever the window, the budget and the room hold 16 more, except
+  // in names (see ConsumeRun).
   template <bool Lower, typename MakeRoom>
   __attribute__((always_inline)) unsigned long ConsumeRun(const run_stops_t& stops, unsigned long budget,
                                                           unsigned int*& out, unsigned int*& end, MakeRoom&& makeRoom);
@@ -149,6 +171,9 @@ class Tokenizer {
   template <bool Lower, typename Buffer>
   __attribute__((always_inline)) unsigned long AppendRun(Buffer& buffer, const run_stops_t& stops,
                                                          unsigned long budget);
+  template <bool Lower, typename Buffer>
+  __attribute__((always_inline)) unsigned long ContinueAppendRun(Buffer& buffer, const run_stops_t& stops,
+                                                                 unsigned long budget);
   // AppendRun to the attribute value; the value state stores itself as returnState.
   __attribute__((always_inline)) unsigned long AppendValueRun(const run_stops_t& stops, unsigned long budget);
 
@@ -375,37 +400,49 @@ class Tokenizer {
   void EmitDoctypeToken();
 
   // Verbs shared by the states.
-  void SwitchTo(State next) { state = next; }
-  void Reconsume(State next, unsigned int cp) {
+  // The state changes only here: its fast path goes with it. A switch to a
+  // named state, SwitchTo<&Tokenizer::XState>(), finds the fast path as it is
+  // compiled; a switch to a state held in a variable looks it up.
+  template <State Next>
+  void SwitchTo() {
+    state = Next;
+    fastPath = kFastPathOf<Next>;
+  }
+  void SwitchTo(State next) {
     state = next;
+    fastPath = FastPathOf(next);
+  }
+  template <State Next>
+  void Reconsume(unsigned int cp) {
+    SwitchTo<Next>();
+    consumer.Unconsume(cp);
+  }
+  void Reconsume(State next, unsigned int cp) {
+    SwitchTo(next);
     consumer.Unconsume(cp);
   }
   // Hands the end of input back to the data state, which emits end of file.
-  void ReconsumeEofInData() { Reconsume(&Tokenizer::DataState, kEof); }
+  void ReconsumeEofInData();
+  // Tokenizing ends for good (see Step); so does the Run under way, which
+  // tests only `interrupted` after each step.
+  void MemoryRanOut() {
+    outOfMemory = true;
+    interrupted = true;
+  }
   // Appends to a token buffer; a buffer that cannot grow ends tokenizing
   // (and Append returns false).
   template <typename Buffer>
   bool Append(Buffer& buffer, unsigned int cp) {
     if (buffer.Push(cp)) return true;
-    outOfMemory = true;
+    MemoryRanOut();
     return false;
   }
   // Releases the heap storage of the token under construction, if any.
   void ReleaseToken();
-  // Run takes the fast paths of the text states once they may be needed: a
-  // Run under way without them ends after the current step.
-  void UseTextStates() {
-    if (textStatesUsed) return;
-    textStatesUsed = true;
-    interrupted = true;
-  }
 
   // Tags and their attributes.
   void BeginTag(unsigned int first, bool endTag);
-  void EmitCurrentTag() {
-    SwitchTo(&Tokenizer::DataState);
-    EmitTagToken();
-  }
+  void EmitCurrentTag();
   // End of input inside a tag: the tag is never reported, the end of input
   // goes back to the data state.
   void DropTagAtEof();
@@ -424,7 +461,7 @@ class Tokenizer {
   union {
     struct {
       attr_list_t attributes;
-      fast_stack_t<unsigned int, 32> tagName;  // room for 16 more after the first letter, for the wide loop
+      fast_stack_t<unsigned int, 32> tagName;  // room for all but the longest names
       bool isEndTag;
       bool selfClosing;
       attr_name_index_t attributeNames;  // the kept names, once a tag has many
@@ -442,6 +479,7 @@ class Tokenizer {
   InputConsumer& consumer;
   Handler* handler = nullptr;
   State state;
+  FastPath fastPath;  // FastPathOf(state)
   State returnState = nullptr;
   unsigned int bogusCommentChar = 0;
   unsigned int additionalAllowedChar = 0;
@@ -454,14 +492,13 @@ class Tokenizer {
   fast_stack_t<unsigned int, 16> lastStartTag;
   fast_stack_t<unsigned int, 16> temporaryBuffer;
   bool cdataAllowed = false;
-  bool textStatesUsed = false;  // a text state may run: Run looks for their fast paths too
   bool browserMode = false;
   BrowserRules browser;
 
   TokenKind liveToken = TokenKind::None;  // whose heap storage ReleaseToken frees
   bool currentAttributeDropped = false;   // the last attribute repeats an earlier name
   bool outOfMemory = false;
-  bool interrupted = false;
+  bool interrupted = false;  // by a handler, or as tokenizing ended (end of file, out of memory)
 
   uint64_t tokenStart = 0;  // where the token under construction begins
   uint64_t blockEnd = 0;    // where a block of text reported within a run ends, during its callback
@@ -490,6 +527,67 @@ class Tokenizer {
   static const unsigned int _cdata[7];
 };
 
+// The fast paths, each of the state it belongs to. The text states' fast
+// paths hand the code points that their tables emit as they are to the
+// handler in blocks.
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::DataState> = &Tokenizer::DataRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::AttributeValueDoubleQuotedState> =
+    &Tokenizer::AttributeValueDoubleQuotedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::AttributeNameState> = &Tokenizer::AttributeNameRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::TagNameState> = &Tokenizer::TagNameRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::AttributeValueSingleQuotedState> =
+    &Tokenizer::AttributeValueSingleQuotedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::AttributeValueUnquotedState> =
+    &Tokenizer::AttributeValueUnquotedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::CommentState> = &Tokenizer::CommentRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::ScriptDataState> = &Tokenizer::ScriptDataRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::RawtextState> = &Tokenizer::RawtextRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::RcdataState> = &Tokenizer::RcdataRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::ScriptDataEscapedState> =
+    &Tokenizer::ScriptDataEscapedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::ScriptDataDoubleEscapedState> =
+    &Tokenizer::ScriptDataDoubleEscapedRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::PlaintextState> = &Tokenizer::PlaintextRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::CdataSectionState> = &Tokenizer::CdataSectionRun;
+
+// Defined here, once the fast paths are known.
+inline void Tokenizer::ReconsumeEofInData() { Reconsume<&Tokenizer::DataState>(kEof); }
+
+inline void Tokenizer::EmitCurrentTag() {
+  SwitchTo<&Tokenizer::DataState>();
+  EmitTagToken();
+}
+
+template <bool Lower>
+inline const unsigned char* StoreOrdinaryBytes(const run_stops_t& stops, const unsigned char* p,
+                                               const unsigned char* const bound, unsigned int*& out) {
+#if defined(__SSE2__)
+  // Names, the runs that are lowered, are a few letters long: a byte at a
+  // time they cost less than the setting up of the wide loop.
+  if (!Lower) p = StoreOrdinaryBlocks(stops, p, bound, out);
+#endif
+  if (Lower) {
+    for (unsigned int cp; p != bound && (cp = stops.lowered[*p]) != 0; ++p) *out++ = cp;
+    return p;
+  }
+  for (; p != bound && !stops.byte[*p]; ++p) *out++ = *p;
+  return p;
+}
+
 template <bool Lower, typename MakeRoom>
 inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, unsigned int*& out,
                                            unsigned int*& end, MakeRoom&& makeRoom) {
@@ -497,6 +595,9 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
   const InputConsumer::ascii_window_t ahead = input.AsciiWindow();
   const unsigned char* const start = ahead.bytes;
   const unsigned char* const limit = start + ahead.size;
+  // A run often ends where it begins, at a stop (text between two tags, the
+  // name of a tag before "/" or ">"): nothing more is set up then.
+  if (start != limit && *start < 0x80 && stops.byte[*start]) return 0;
   const unsigned char* p = start;
   unsigned long taken = 0;
   while (taken < budget && p < limit) {
@@ -505,10 +606,7 @@ inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned lo
     const unsigned char* const from = p;
     const unsigned char* const bound =
         p + std::min<size_t>({budget - taken, static_cast<size_t>(limit - p), static_cast<size_t>(end - out)});
-#if defined(__SSE2__)
-    p = StoreOrdinaryBlocks<Lower>(stops, p, bound, out);
-#endif
-    for (; p != bound && !stops.byte[*p]; ++p) *out++ = Lower ? ToAsciiLower(*p) : *p;
+    p = StoreOrdinaryBytes<Lower>(stops, p, bound, out);
     taken += p - from;
     if (p == bound) continue;
     if (*p < 0x80 || limit - p < 4) break;
@@ -549,15 +647,34 @@ inline unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned l
   return taken;
 }
 
-// Code points go straight into the room the buffer has, which grows when full.
+// Most runs are held whole by the window and by the room the buffer has, and
+// end at an ASCII stop: one pass over the window reads them. Any other run goes
+// on from where that pass stopped, in ContinueAppendRun.
 template <bool Lower, typename Buffer>
 inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
+  const InputConsumer::ascii_window_t ahead = consumer.AsciiWindow();
+  const unsigned char* const start = ahead.bytes;
+  const unsigned char* const bound = start + std::min<size_t>({budget, ahead.size, buffer.Room()});
+  unsigned int* out = buffer.data + buffer.size;
+  const unsigned char* const p = StoreOrdinaryBytes<Lower>(stops, start, bound, out);
+  const unsigned long taken = p - start;
+  if (taken) {
+    consumer.Advance(taken);
+    buffer.size += taken;
+  }
+  if (p != bound && *p < 0x80) return taken;
+  return taken + ContinueAppendRun<Lower>(buffer, stops, budget - taken);
+}
+
+// Code points go straight into the room the buffer has, which grows when full.
+template <bool Lower, typename Buffer>
+inline unsigned long Tokenizer::ContinueAppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
   unsigned int* out = buffer.data + buffer.size;
   unsigned int* end = out + buffer.Room();
   unsigned long taken = ConsumeRun<Lower>(stops, budget, out, end, [&](size_t) {
     buffer.size = out - buffer.data;
     if (!buffer.Grow()) {
-      outOfMemory = true;
+      MemoryRanOut();
       return false;
     }
     out = buffer.data + buffer.size;
