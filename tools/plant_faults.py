@@ -34,7 +34,12 @@ FAULTS = [
         "case kNull:\n      ParseError(ParseErrorCode::UnexpectedNullCharacter);\n      EmitCharToken(c);",
         "case kNull:\n      EmitCharToken(c);",
     ),
-    ("text-run-tail-dropped", "html/tokenizer.h", "if (filled) handler->OnText(block, filled);", ""),
+    (
+        "text-run-tail-dropped",
+        "html/tokenizer.h",
+        "handler->OnText(block, out - block);\n    TokenReported();",
+        "TokenReported();",
+    ),
     (
         "ampersand-not-a-text-stop",
         "html/tokenizer.cpp",
@@ -69,8 +74,8 @@ FAULTS = [
     (
         "empty-end-tag-unreported",
         "html/tag_states.cpp",
-        "case '>':\n      ParseError(ParseErrorCode::MissingEndTagName);\n      SwitchTo(&Tokenizer::DataState);",
-        "case '>':\n      SwitchTo(&Tokenizer::DataState);",
+        "case '>':\n      ParseError(ParseErrorCode::MissingEndTagName);\n      SwitchTo<&Tokenizer::DataState>();",
+        "case '>':\n      SwitchTo<&Tokenizer::DataState>();",
     ),
     (
         "end-tag-attributes-unreported",
@@ -101,8 +106,8 @@ FAULTS = [
     (
         "missing-space-after-value-unreported",
         "html/attribute_states.cpp",
-        "ParseError(ParseErrorCode::MissingWhitespaceBetweenAttributes);\n      Reconsume(&Tokenizer::BeforeAttributeNameState, c);",
-        "Reconsume(&Tokenizer::BeforeAttributeNameState, c);",
+        "ParseError(ParseErrorCode::MissingWhitespaceBetweenAttributes);\n      Reconsume<&Tokenizer::BeforeAttributeNameState>(c);",
+        "Reconsume<&Tokenizer::BeforeAttributeNameState>(c);",
     ),
     # Character references.
     (
@@ -155,8 +160,8 @@ FAULTS = [
     (
         "abrupt-comment-unreported",
         "html/comment_states.cpp",
-        "SwitchTo(&Tokenizer::CommentEndState);\n      break;\n    case '>':\n      ParseError(ParseErrorCode::AbruptClosingOfEmptyComment);",
-        "SwitchTo(&Tokenizer::CommentEndState);\n      break;\n    case '>':",
+        "SwitchTo<&Tokenizer::CommentEndState>();\n      break;\n    case '>':\n      ParseError(ParseErrorCode::AbruptClosingOfEmptyComment);",
+        "SwitchTo<&Tokenizer::CommentEndState>();\n      break;\n    case '>':",
     ),
     (
         "bang-lost-after-dashes",
@@ -174,8 +179,8 @@ FAULTS = [
     (
         "doctype-space-skips-name-state",
         "html/doctype_states.cpp",
-        "case ' ':\n      SwitchTo(&Tokenizer::BeforeDoctypeNameState);",
-        "case ' ':\n      SwitchTo(&Tokenizer::DoctypeNameState);",
+        "case ' ':\n      SwitchTo<&Tokenizer::BeforeDoctypeNameState>();",
+        "case ' ':\n      SwitchTo<&Tokenizer::DoctypeNameState>();",
     ),
     (
         "system-id-stays-missing",
@@ -205,7 +210,7 @@ FAULTS = [
     (
         "failed-append-continues",
         "html/tokenizer.h",
-        "if (buffer.Push(cp)) return true;\n    outOfMemory = true;",
+        "if (buffer.Push(cp)) return true;\n    MemoryRanOut();",
         "if (buffer.Push(cp)) return true;",
     ),
     # Streams.
@@ -252,8 +257,8 @@ FAULTS = [
     (
         "run-grows-at-stale-size",
         "html/tokenizer.h",
-        "buffer.size = out - buffer.data;\n    if (!Append(buffer, cp)) return false;",
-        "if (!Append(buffer, cp)) return false;",
+        "buffer.size = out - buffer.data;\n    if (!buffer.Grow()) {",
+        "if (!buffer.Grow()) {",
     ),
     ("run-decodes-past-the-window", "html/tokenizer.h", " || limit - p < 4) break;", ") break;"),
     (
