@@ -12,6 +12,8 @@ bench/run.py builds it) with collection limited to its tokenizer.
 from __future__ import annotations
 
 import argparse
+import datetime
+import platform
 import re
 import subprocess
 import sys
@@ -89,7 +91,7 @@ def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", type=Path, default=ROOT.parent / "shared" / "corpus" / "web")
     parser.add_argument("--pages", type=int, default=30, help="the first N pages by name (default 30)")
-    parser.add_argument("--output", type=Path, help="also write the table to this file")
+    parser.add_argument("--output", type=Path, help="also write the table to this file (bench/INSTRUCTIONS.md)")
     args = parser.parse_args(argv)
     paths = [str(path) for path in sorted(args.corpus.glob("*.html"))[: args.pages]]
     if not paths:
@@ -101,8 +103,16 @@ def main(argv: list[str]) -> int:
     for label, function, kind, _ in PYTHON_VARIANTS:
         counts[label] = python_count(paths, function, kind) - baseline[kind]
         print(f"{label}: {counts[label]:,}", file=sys.stderr, flush=True)
+    import htmltess
+
     lines = [
-        f"Instructions per input byte over {len(paths)} pages ({size / 1e6:.1f} MB), counted by callgrind.",
+        "# Instruction counts",
+        "",
+        f"`python3 bench/instructions.py {' '.join(argv)}`".replace(" `", "`"),
+        "",
+        f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC",
+        f"- Python: {platform.python_implementation()} {platform.python_version()}; htmltess from {htmltess.__file__}",
+        f"- {len(paths)} pages ({size / 1e6:.1f} MB), the first by name; instructions per input byte",
         "",
         "| Variant | Instructions per byte | Against |",
         "|---|---:|---|",
