@@ -91,7 +91,9 @@ def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", type=Path, default=ROOT.parent / "shared" / "corpus" / "web")
     parser.add_argument("--pages", type=int, default=30, help="the first N pages by name (default 30)")
-    parser.add_argument("--output", type=Path, help="also write the table to this file (bench/INSTRUCTIONS.md)")
+    parser.add_argument(
+        "--output", type=Path, help="also write the table to this file (bench/INSTRUCTIONS.md)"
+    )
     args = parser.parse_args(argv)
     paths = [str(path) for path in sorted(args.corpus.glob("*.html"))[: args.pages]]
     if not paths:
