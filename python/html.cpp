@@ -204,8 +204,9 @@ NameCache* ThreadNameCache() {
 }
 
 // Whether calling a callback would run the type's do-nothing default, as
-// Python's own lookup of the method on the handler object answers: the
-// bound method it returns is compared with the default bound to this object.
+// Python's own lookup of the method on the handler object answers: what it
+// finds (the type's function or descriptor, or a bound method) is compared
+// with the default.
 //
 // An override, once found, is kept for the parse: should the default come
 // back, calling it would do nothing either. A default is kept only until
@@ -222,45 +223,28 @@ class DefaultMethods {
   void PythonMayHaveRun() { known = 0; }
   bool KnownDefault(MethodName method) const { return known & (1u << method); }
 
-  // On kOverridden, *bound is the method found by a lookup made now (a new
-  // reference), or null when an earlier lookup found the override and the
-  // call is to look the method up itself. kFailed leaves the lookup's
-  // exception set.
+  // On kOverridden, *bound is the bound method found by a lookup made now (a
+  // new reference), or null when the call is to look the method up itself.
+  // kFailed leaves the lookup's exception set.
   Answer Resolve(PyObject* self, MethodName method, PyObject** bound) {
     unsigned bit = 1u << method;
     if (overridden & bit) return kOverridden;
     if (known & bit) return kDefault;
     bool cacheable = LookupRunsNoPython(self, method);
-#ifdef HTMLTESS_HAVE_GET_METHOD
-    // The lookup Python's own method calls make, which binds nothing: it
-    // finds the type's function or descriptor unless the instance holds the name.
-    if (cacheable) {
-      PyObject* found = nullptr;
-      const bool unbound = _PyObject_GetMethod(self, methodNames[method], &found);
-      if (!found) return kFailed;
-      if (unbound ? IsDefaultDescriptor(found) : IsDefaultBoundTo(found, self)) {
-        Py_DECREF(found);
-        known |= bit;
-        return kDefault;
-      }
-      overridden |= bit;
-      if (unbound)
-        Py_DECREF(found);  // the call looks it up again
-      else
-        *bound = found;
-      return kOverridden;
-    }
-#endif
-    PyObject* found = LookUp(self, method, cacheable);
+    bool unbound = false;
+    PyObject* found = LookUp(self, method, cacheable, unbound);
     if (!found) return kFailed;
-    if (!IsDefaultBoundTo(found, self)) {
-      overridden |= bit;
-      *bound = found;
-      return kOverridden;
+    if (unbound ? IsDefaultDescriptor(found) : IsDefaultBoundTo(found, self)) {
+      Py_DECREF(found);
+      if (cacheable) known |= bit;
+      return kDefault;
     }
-    Py_DECREF(found);
-    if (cacheable) known |= bit;
-    return kDefault;
+    overridden |= bit;
+    if (unbound)
+      Py_DECREF(found);  // the call looks it up again
+    else
+      *bound = found;
+    return kOverridden;
   }
 
  private:
@@ -283,20 +267,32 @@ class DefaultMethods {
            PyCFunction_GET_SELF(found) == self;
   }
 
-#ifdef HTMLTESS_HAVE_GET_METHOD
   static bool IsDefaultDescriptor(PyObject* found) {
     return Py_IS_TYPE(found, &PyMethodDescr_Type) &&
            reinterpret_cast<PyMethodDescrObject*>(found)->d_method->ml_meth == HtmlHandler_default;
   }
-#endif
 
   static bool IsPlainMethod(PyObject* attribute) {
     return attribute && (PyFunction_Check(attribute) || Py_IS_TYPE(attribute, &PyMethodDescr_Type));
   }
 
-  static PyObject* LookUp(PyObject* self, MethodName method, bool pauseCollector) {
+  // A new reference to what the handler's method name finds, or null with an
+  // exception set. Where the interpreter's lookup that binds nothing is
+  // available and runs no Python code, it is used: `unbound` then tells
+  // whether the type's function or descriptor was found instead of a bound
+  // method. Otherwise the lookup is Python's own getattr.
+  static PyObject* LookUp(PyObject* self, MethodName method, bool runsNoPython, bool& unbound) {
+#ifdef HTMLTESS_HAVE_GET_METHOD
+    if (runsNoPython) {
+      PyObject* found = nullptr;
+      unbound = _PyObject_GetMethod(self, methodNames[method], &found);
+      return found;
+    }
+#else
+    (void)unbound;  // bound methods only
+#endif
 #if PY_VERSION_HEX >= 0x030A0000 && !defined(Py_GIL_DISABLED)
-    int collecting = pauseCollector ? PyGC_Disable() : 0;
+    int collecting = runsNoPython ? PyGC_Disable() : 0;
     PyObject* found = PyObject_GetAttr(self, methodNames[method]);
     if (collecting) PyGC_Enable();
     return found;
@@ -304,7 +300,7 @@ class DefaultMethods {
     // The collector cannot be paused before 3.10; without the GIL, whether it
     // collects is shared by all threads, which run Python code at any time
     // anyway. There a default found is kept until PythonMayHaveRun all the same.
-    (void)pauseCollector;
+    (void)runsNoPython;
     return PyObject_GetAttr(self, methodNames[method]);
 #endif
   }
