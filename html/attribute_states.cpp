@@ -1,3 +1,4 @@
+#include "html/tag_stops.h"
 #include "html/tokenizer.h"
 
 // The attribute states. The current attribute is the last one in the list.
@@ -151,9 +152,8 @@ void Tokenizer::AttributeNameState() {
   }
 }
 
-// Its fast path: the code points without a row of their own are appended, A to Z lowered.
-constexpr run_stops_t kAttributeNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '=', '>', kNull, '"', '\'', '<'});
-static_assert(kAttributeNameStops.byte[kNull], "names are read through run_stops_t::lowered");
+// Its fast path: the code points without a row of their own
+// (kAttributeNameStops) are appended, A to Z lowered.
 unsigned long Tokenizer::AttributeNameRun(unsigned long budget) {
   return AppendRun<true>(attributes.Back().name, kAttributeNameStops, budget);
 }
@@ -273,9 +273,8 @@ void Tokenizer::QuotedAttributeValue(State self) {
   }
 }
 
-// Their fast path: the code points without a row of their own are appended.
-template <unsigned int Quote>
-constexpr run_stops_t kQuotedValueStops = RunStops({Quote, '&', kNull});
+// Their fast paths: the code points without a row of their own
+// (kQuotedValueStops) are appended.
 
 // Attribute value (double-quoted) state.
 void Tokenizer::AttributeValueDoubleQuotedState() {

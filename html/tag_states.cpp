@@ -1,3 +1,6 @@
+#include <type_traits>
+
+#include "html/tag_stops.h"
 #include "html/tokenizer.h"
 
 // The tag open, end tag open, tag name and self-closing start tag states, and
@@ -54,6 +57,105 @@ void Tokenizer::TagOpenState() {
       Reconsume<&Tokenizer::DataState>(c);
       EmitCharToken('<');
       break;
+  }
+}
+
+// Its fast path: the common tags, a name and attributes with a quoted value
+// or none, separated by whitespace, in one pass. Each code point takes the row
+// its state would take, and each run is appended as the state's own fast path
+// would append it; at the first code point that a row left out here would
+// read (and at the end of the window or of the budget), the path stops in the
+// state that reads it.
+unsigned long Tokenizer::TagOpenRun(unsigned long budget) {
+  // The bytes are read from the window, and handed over to the consumer
+  // before each call that reads input or reports a token.
+  unsigned long taken = 0;
+  const unsigned char *read, *p, *limit;
+  const auto look = [&] {
+    const InputConsumer::ascii_window_t window = consumer.AsciiWindow();
+    read = p = window.bytes;
+    limit = p + std::min<size_t>(window.size, budget - taken);
+    return !interrupted;
+  };
+  const auto handOver = [&] {
+    consumer.Advance(p - read);
+    taken += p - read;
+    read = p;
+    return taken;
+  };
+  // The code point `at` places ahead when it is ASCII and within the window
+  // and the budget, else 0 (as for NUL, which takes none of these rows).
+  const auto ahead = [&](size_t at = 0) -> unsigned int {
+    return static_cast<size_t>(limit - p) > at && p[at] < 0x80 ? p[at] : 0;
+  };
+  // Appends the ASCII code points ahead that are not stops to `buffer`, as
+  // far as its room goes, lowered for a name; where the run goes on past
+  // them, the state's fast path `run` appends the rest. False once memory
+  // ran out.
+  const auto append = [&](auto& buffer, const run_stops_t& stops, auto lower, FastPath run) {
+    unsigned int* out = buffer.data + buffer.size;
+    const unsigned char* const from = p;
+    p = StoreOrdinaryBytes<decltype(lower)::value>(stops, p, p + std::min<size_t>(limit - p, buffer.Room()), out);
+    buffer.size += p - from;
+    if (p != limit && *p < 0x80 && stops.byte[*p]) return true;
+    handOver();
+    taken += (this->*run)(budget - taken);
+    return look();
+  };
+  const std::true_type lowered;
+  const std::false_type kept;
+  look();
+  const bool endTag = ahead() == '/';
+  const unsigned int first = ahead(endTag);
+  if (!IsAsciiAlpha(first)) return 0;
+  p += endTag + 1;
+  BeginTag(ToAsciiLower(first), endTag);
+  SwitchTo<&Tokenizer::TagNameState>();
+  if (!append(tagName, kTagNameStops, lowered, &Tokenizer::TagNameRun)) return taken;
+  for (;;) {
+    // The tag name state and the state after a quoted value go before the
+    // attribute name on whitespace, which that state skips.
+    unsigned int c = ahead();
+    if (IsWhitespace(c)) {
+      SwitchTo<&Tokenizer::BeforeAttributeNameState>();
+      do ++p;
+      while (IsWhitespace(c = ahead()));
+    }
+    // Every one of the three closes the tag at ">" and at "/>".
+    if (c == '>' || (c == '/' && ahead(1) == '>')) {
+      p += c == '>' ? 1 : 2;
+      handOver();
+      selfClosing = c == '/';
+      EmitCurrentTag();
+      return taken;
+    }
+    const bool startsName = c && c != '/' && c != '=' && c != '"' && c != '\'' && c != '<';
+    if (state != &Tokenizer::BeforeAttributeNameState || !startsName) return handOver();
+    ++p;
+    StartAttribute(ToAsciiLower(c));
+    SwitchTo<&Tokenizer::AttributeNameState>();
+    if (interrupted || !append(attributes.Back().name, kAttributeNameStops, lowered, &Tokenizer::AttributeNameRun)) {
+      return handOver();
+    }
+    if (ahead() != '=') return handOver();
+    ++p;
+    handOver();
+    LeaveAttributeName();
+    SwitchTo<&Tokenizer::BeforeAttributeValueState>();
+    const unsigned int quote = ahead();
+    if (interrupted || (quote != '"' && quote != '\'')) return taken;
+    ++p;
+    bool held;
+    if (quote == '"') {
+      SwitchTo<&Tokenizer::AttributeValueDoubleQuotedState>();
+      held = append(attributes.Back().value, kQuotedValueStops<'"'>, kept, &Tokenizer::AttributeValueDoubleQuotedRun);
+    } else {
+      SwitchTo<&Tokenizer::AttributeValueSingleQuotedState>();
+      held = append(attributes.Back().value, kQuotedValueStops<'\''>, kept, &Tokenizer::AttributeValueSingleQuotedRun);
+    }
+    if (!held || ahead() != quote) return handOver();
+    ++p;
+    SwitchTo<&Tokenizer::AfterAttributeValueQuotedState>();
   }
 }
 
@@ -114,9 +216,8 @@ void Tokenizer::TagNameState() {
   }
 }
 
-// Its fast path: the code points without a row of their own are appended, A to Z lowered.
-constexpr run_stops_t kTagNameStops = RunStops({'\t', '\n', '\f', ' ', '/', '>', kNull});
-static_assert(kTagNameStops.byte[kNull], "names are read through run_stops_t::lowered");
+// Its fast path: the code points without a row of their own (kTagNameStops)
+// are appended, A to Z lowered.
 unsigned long Tokenizer::TagNameRun(unsigned long budget) { return AppendRun<true>(tagName, kTagNameStops, budget); }
 
 // Self-closing start tag state.

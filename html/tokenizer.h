@@ -50,7 +50,7 @@ class Tokenizer {
   // returns what the last of them would have returned. It also returns early
   // when a handler calls Interrupt. Runs of ordinary code points in text, tag
   // and attribute names, attribute values and comments take a fast path that
-  // skips the dispatch per code point.
+  // skips the dispatch per code point, and so do tags of the common shape.
   bool Run(unsigned long steps);
   // Incremental input: runs as Run does over the bytes appended to `input` so
   // far, but stops before a step that could read past them, so that no step
@@ -120,10 +120,12 @@ class Tokenizer {
   // code points is consumed at once, each counted as one step, with the
   // effects of that row, and the state stays as it is. A state XState with a
   // fast path has a member XRun(budget), defined beside the state with its
-  // stop set (the code points with a row of their own). It consumes up to
+  // stop set (the code points with a row of their own; a tag's states share
+  // theirs in tag_stops.h). It consumes up to
   // `budget` code points and returns how many it consumed. The runs are kept
   // out of line: inlined into the loop they run short of registers and take
-  // more instructions.
+  // more instructions. The tag open state's fast path reads a whole tag
+  // instead, through the rows its states take for the common tags.
   template <bool Feeding>
   bool RunSteps(unsigned long steps);
   // The fast path of state S, or null: kFastPathOf<&Tokenizer::XState> is
@@ -136,11 +138,11 @@ class Tokenizer {
   // path are compared with it in turn, the text states last.
   static FastPath FastPathOf(State s) {
     return FindFastPath<
-        &Tokenizer::DataState, &Tokenizer::AttributeValueDoubleQuotedState, &Tokenizer::AttributeNameState,
-        &Tokenizer::TagNameState, &Tokenizer::AttributeValueSingleQuotedState, &Tokenizer::AttributeValueUnquotedState,
-        &Tokenizer::CommentState, &Tokenizer::ScriptDataState, &Tokenizer::RawtextState, &Tokenizer::RcdataState,
-        &Tokenizer::ScriptDataEscapedState, &Tokenizer::ScriptDataDoubleEscapedState, &Tokenizer::PlaintextState,
-        &Tokenizer::CdataSectionState>(s);
+        &Tokenizer::DataState, &Tokenizer::TagOpenState, &Tokenizer::AttributeValueDoubleQuotedState,
+        &Tokenizer::AttributeNameState, &Tokenizer::TagNameState, &Tokenizer::AttributeValueSingleQuotedState,
+        &Tokenizer::AttributeValueUnquotedState, &Tokenizer::CommentState, &Tokenizer::ScriptDataState,
+        &Tokenizer::RawtextState, &Tokenizer::RcdataState, &Tokenizer::ScriptDataEscapedState,
+        &Tokenizer::ScriptDataDoubleEscapedState, &Tokenizer::PlaintextState, &Tokenizer::CdataSectionState>(s);
   }
   template <State... WithFastPath>
   static FastPath FindFastPath(State s) {
@@ -276,6 +278,7 @@ class Tokenizer {
 
   // Tags.
   void TagOpenState();
+  __attribute__((noinline)) unsigned long TagOpenRun(unsigned long budget);
   void EndTagOpenState();
   void TagNameState();
   __attribute__((noinline)) unsigned long TagNameRun(unsigned long budget);
@@ -532,6 +535,8 @@ class Tokenizer {
 // handler in blocks.
 template <>
 constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::DataState> = &Tokenizer::DataRun;
+template <>
+constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::TagOpenState> = &Tokenizer::TagOpenRun;
 template <>
 constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::AttributeValueDoubleQuotedState> =
     &Tokenizer::AttributeValueDoubleQuotedRun;

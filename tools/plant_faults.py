@@ -65,6 +65,33 @@ FAULTS = [
         "Append(tagName, c);",
     ),
     ("self-closing-flag-lost", "html/tag_states.cpp", "selfClosing = true;", "selfClosing = false;"),
+    # The tag open state's fast path, which reads a whole tag.
+    ("tag-run-self-closing-lost", "html/tag_states.cpp", "selfClosing = c == '/';", "selfClosing = false;"),
+    (
+        "tag-run-repeated-name-kept",
+        "html/tag_states.cpp",
+        "handOver();\n    LeaveAttributeName();",
+        "handOver();",
+    ),
+    (
+        "tag-run-past-the-budget",
+        "html/tag_states.cpp",
+        "limit = p + std::min<size_t>(window.size, budget - taken);",
+        "limit = p + window.size;",
+    ),
+    (
+        "tag-run-stops-before-handing-over",
+        "html/tag_states.cpp",
+        "if (ahead() != '=') return handOver();",
+        "if (ahead() != '=') return taken;",
+    ),
+    ("tag-run-any-closing-quote", "html/tag_states.cpp", "if (!held || ahead() != quote)", "if (!held)"),
+    (
+        "tag-run-equals-starts-a-name",
+        "html/tag_states.cpp",
+        "c && c != '/' && c != '=' && c != '\"'",
+        "c && c != '/' && c != '\"'",
+    ),
     (
         "acknowledgement-inverted",
         "html/tag_states.cpp",
@@ -303,7 +330,7 @@ FAULTS = [
     ),
     (
         "quote-not-an-attribute-name-stop",
-        "html/attribute_states.cpp",
+        "html/tag_stops.h",
         "kNull, '\"', '\\'', '<'});",
         "kNull, '\"', '<'});",
     ),
