@@ -58,19 +58,14 @@ __attribute__((noinline)) unsigned long DecodeSum(const std::string& page) {
   return sum;
 }
 
-template <typename Pass>
-std::vector<double> Time(int repeats, Pass pass) {
-  std::vector<double> seconds;
-  for (int r = 0; r < repeats; ++r) {
-    auto start = Clock::now();
-    pass();
-    seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  std::sort(seconds.begin(), seconds.end());
-  return seconds;
+double Time(const std::function<void()>& pass) {
+  auto start = Clock::now();
+  pass();
+  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void Report(const char* name, const std::vector<double>& seconds) {
+void Report(const char* name, std::vector<double> seconds) {
+  std::sort(seconds.begin(), seconds.end());
   std::printf("\"%s\": {\"best\": %.6f, \"median\": %.6f}", name, seconds.front(), seconds[seconds.size() / 2]);
 }
 
@@ -130,11 +125,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "unknown pass %s\n", only.c_str());
     return 2;
   }
+  // The passes take turns, so that a machine whose speed drifts over the run
+  // slows them alike and the ratios between them hold.
+  std::vector<std::vector<double>> seconds(passes.size());
+  for (int r = 0; r < repeats; ++r) {
+    for (size_t i = 0; i < passes.size(); ++i) {
+      if (only.empty() || only == passes[i].first) seconds[i].push_back(Time(passes[i].second));
+    }
+  }
   std::printf("{\"bytes\": %llu", bytes);
-  for (const auto& [name, pass] : passes) {
-    if (!only.empty() && only != name) continue;
+  for (size_t i = 0; i < passes.size(); ++i) {
+    if (seconds[i].empty()) continue;
     std::printf(", ");
-    Report(name, Time(repeats, pass));
+    Report(passes[i].first, seconds[i]);
   }
   std::printf("}\n");
   return 0;
