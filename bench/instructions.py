@@ -28,9 +28,12 @@ PYTHON_VARIANTS = [
     ("W2", "htmltess_w2", "bytes", None),
     ("W2, browser mode", "htmltess_w2_browser", "bytes", "W2"),
     ("W2, OnError (codes and positions)", "htmltess_w2e", "bytes", "W2"),
+    ("W2, OnError, errors not kept", "htmltess_w2e_unkept", "bytes", "W2"),
     ("W2, span() of every start tag", "htmltess_w2s", "bytes", "W2"),
+    ("W2, span() of every start tag, not kept", "htmltess_w2s_unkept", "bytes", "W2"),
     ("W2, str input", "htmltess_w2", "str", None),
     ("W2, str input, span() of every start tag", "htmltess_w2s", "str", "W2, str input"),
+    ("W2, str input, span() not kept", "htmltess_w2s_unkept", "str", "W2, str input"),
     ("W1t", "htmltess_w1t", "bytes", None),
     ("W1t, browser mode", "htmltess_w1t_browser", "bytes", "W1t"),
 ]

@@ -237,6 +237,21 @@ def htmltess_w2e(pages: list[Page]) -> list:
     return handler.tags
 
 
+class StartTagAndUnkeptErrorCollector(StartTagCollector):
+    """Errors with their codes and positions reach the handler, which keeps none: what reporting them costs
+    besides the handler's own work."""
+
+    def OnError(self, code, line, column):
+        pass
+
+
+def htmltess_w2e_unkept(pages: list[Page]) -> list:
+    handler = StartTagAndUnkeptErrorCollector()
+    for page in pages:
+        htmltess.html_parse_string(handler, page.data)
+    return handler.tags
+
+
 class StartTagSpanCollector(htmltess.HtmlHandler):
     def __init__(self) -> None:
         self.tags: list[tuple[str, dict, tuple[int, int]]] = []
@@ -247,6 +262,21 @@ class StartTagSpanCollector(htmltess.HtmlHandler):
 
 def htmltess_w2s(pages: list[Page]) -> list:
     handler = StartTagSpanCollector()
+    for page in pages:
+        htmltess.html_parse_string(handler, page.data)
+    return handler.tags
+
+
+class StartTagUnkeptSpanCollector(StartTagCollector):
+    """span() asked at every start tag and not kept: what it costs besides the handler's own work."""
+
+    def OnStartTag(self, name, attributes, self_closing):
+        self.span()
+        self.tags.append((name, dict(attributes)))
+
+
+def htmltess_w2s_unkept(pages: list[Page]) -> list:
+    handler = StartTagUnkeptSpanCollector()
     for page in pages:
         htmltess.html_parse_string(handler, page.data)
     return handler.tags
