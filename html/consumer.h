@@ -83,10 +83,17 @@ class InputConsumer : public Unicode::InputStream {
   static bool LookupRef(unsigned long number, unsigned int& cp);
 
   size_t ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute, unsigned int* out);
+  // The run of letters and digits ahead, as far as a longest name: `length`
+  // of them, and, when it `ended` there, whether ";" follows it.
+  struct alphanumeric_run_t {
+    size_t length;
+    bool ended;
+    bool semicolonAfter;
+  };
   // Consumes the longest name ahead; reports its code points, their count,
-  // the name's last character and the name itself.
-  bool LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name);
-  bool LookupCharRecursive(const char* name, size_t index, unsigned int& last);
+  // the name's last character and the name itself, and the run it began.
+  bool LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name,
+                          alphanumeric_run_t& run);
   // Whether the letters and digits ahead, `length` of them, are followed by ";".
   bool AlphanumericRunEndsWithSemicolon(size_t& length);
 

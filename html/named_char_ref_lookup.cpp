@@ -18,6 +18,15 @@ namespace {
 constexpr size_t kLongestName = 32;
 static_assert(InputConsumer::kNamedRefLookAhead == kLongestName + 1, "a name is peeked, then the code point after it");
 
+// The ASCII letters and digits, by byte.
+constexpr struct alphanumeric_t {
+  constexpr alphanumeric_t() : byte() {
+    for (unsigned int b = 0; b < 0x100; ++b) byte[b] = IsAsciiAlphanumeric(b);
+  }
+  constexpr bool operator[](unsigned char b) const { return byte[b]; }
+  bool byte[0x100];
+} kAlphanumeric;
+
 // FNV-1a over the characters of a name.
 constexpr uint32_t kHashStart = 2166136261u;
 uint32_t HashStep(uint32_t hash, char c) { return (hash ^ static_cast<unsigned char>(c)) * 16777619u; }
@@ -65,13 +74,21 @@ struct name_index_t {
       } else {
         withoutSemicolon.Insert(row, hash);
         longestWithoutSemicolon = std::max(longestWithoutSemicolon, length);
+        lengthsWithout[static_cast<unsigned char>(name[0])] |= 1u << length;
       }
     }
+  }
+
+  // Whether a name without ";" of `length` characters begins with `first`:
+  // most runs ahead begin none, and their prefixes need no look-up.
+  bool MayBeginWithout(char first, size_t length) const {
+    return (lengthsWithout[static_cast<unsigned char>(first)] >> length) & 1u;
   }
 
   name_table_t<8192> withSemicolon;
   name_table_t<512> withoutSemicolon;
   size_t longestWithoutSemicolon = 0;
+  uint32_t lengthsWithout[0x100] = {};  // bit n: such a name of n characters
 };
 
 const name_index_t& NameIndex() {
@@ -90,10 +107,10 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
   size_t count = 0;
   unsigned int last = 0;
   const char* name = nullptr;
-  if (!LookupNamedCharRef(out, count, last, name)) {
-    size_t run;
-    if (AlphanumericRunEndsWithSemicolon(run))
-      tokenizer.ParseError(ParseErrorCode::UnknownNamedCharacterReference, run);
+  alphanumeric_run_t run;
+  if (!LookupNamedCharRef(out, count, last, name, run)) {
+    if (run.ended ? run.semicolonAfter && run.length > 0 : AlphanumericRunEndsWithSemicolon(run.length))
+      tokenizer.ParseError(ParseErrorCode::UnknownNamedCharacterReference, run.length);
     return 0;
   }
   if (last != ';') {
@@ -110,70 +127,57 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
 // Names are ASCII letters and digits with an optional ";" at the end, so the
 // longest name ahead is either the whole run of letters and digits ahead with
 // the ";" after it, or a name without ";" that begins the run, and those are
-// short. The index narrows the rows to those candidates; each is then matched
-// against the input by LookupCharRecursive, which consumes it. The run is read
-// in the ASCII window when the window holds it, ended by an ASCII byte (letters
-// and digits are one byte each, and only ASCII ends a sequence's decoding as
-// itself); otherwise it is peeked.
-bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name) {
+// short. The index finds the candidates among the rows; the one found is then
+// consumed. The run is read in the ASCII window when the window holds it,
+// ended by an ASCII byte (letters and digits are one byte each, and only ASCII
+// ends a sequence's decoding as itself); otherwise it is peeked.
+bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name,
+                                       alphanumeric_run_t& run) {
   const name_index_t& index = NameIndex();
   char key[kLongestName + 1];
+  uint32_t prefixHash[kLongestName + 1];
+  prefixHash[0] = kHashStart;
   size_t length = 0;
   const ascii_window_t ahead = AsciiWindow();
-  while (length < kLongestName && length < ahead.size && IsAsciiAlphanumeric(ahead.bytes[length])) {
+  const size_t most = std::min(kLongestName, ahead.size);
+  for (; length < most && kAlphanumeric[ahead.bytes[length]]; ++length) {
     key[length] = static_cast<char>(ahead.bytes[length]);
-    ++length;
+    prefixHash[length + 1] = HashStep(prefixHash[length], key[length]);
   }
   const bool inWindow = length == kLongestName || (length < ahead.size && ahead.bytes[length] < 0x80);
-  bool semicolon = inWindow && length < kLongestName && ahead.bytes[length] == ';';
+  const bool ended = inWindow && length < kLongestName;
+  run = {length, ended, ended && ahead.bytes[length] == ';'};
   if (!inWindow) {
     unsigned int peeked[kLongestName];
     size_t got = Peek(peeked, kLongestName);
     for (length = 0; length < got && IsAsciiAlphanumeric(peeked[length]); ++length) {
       key[length] = static_cast<char>(peeked[length]);
+      prefixHash[length + 1] = HashStep(prefixHash[length], key[length]);
     }
-    semicolon = length < got && peeked[length] == ';';
+    run = {length, length < got, length < got && peeked[length] == ';'};
   }
-  uint32_t prefixHash[kLongestName + 1];
-  prefixHash[0] = kHashStart;
-  for (size_t i = 0; i < length; ++i) prefixHash[i + 1] = HashStep(prefixHash[i], key[i]);
+  // Consumes the name of `row`, the first `taken` characters ahead.
+  const auto found = [&](const named_ref_t* row, size_t taken) {
+    if (!row) return false;
+    Skip(taken);
+    last = static_cast<unsigned char>(row->name[taken - 1]);
+    std::copy_n(row->codePoints, row->count, out);
+    count = row->count;
+    name = row->name;
+    return true;
+  };
   key[length] = ';';
-  const named_ref_t* row =
-      semicolon ? index.withSemicolon.Find(key, length + 1, HashStep(prefixHash[length], ';')) : nullptr;
+  if (run.semicolonAfter &&
+      found(index.withSemicolon.Find(key, length + 1, HashStep(prefixHash[length], ';')), length + 1)) {
+    return true;
+  }
   // Then the names without ";" that begin the run, longest first.
-  for (size_t taken = std::min(length, index.longestWithoutSemicolon) + 1; taken-- > 0;) {
-    if (row && LookupCharRecursive(row->name, 0, last)) {
-      std::copy_n(row->codePoints, row->count, out);
-      count = row->count;
-      name = row->name;
+  for (size_t taken = std::min(length, index.longestWithoutSemicolon); taken > 0; --taken) {
+    if (index.MayBeginWithout(key[0], taken) &&
+        found(index.withoutSemicolon.Find(key, taken, prefixHash[taken]), taken)) {
       return true;
     }
-    row = taken > 0 ? index.withoutSemicolon.Find(key, taken, prefixHash[taken]) : nullptr;
   }
-  return false;
-}
-
-// Matches name[index] and the rest of the name against the code points ahead,
-// consuming them; on a mismatch everything this name consumed is put back.
-bool InputConsumer::LookupCharRecursive(const char* name, size_t index, unsigned int& last) {
-  // Fast path: the rest of the name stands as it is in the ASCII window (ASCII
-  // bytes are one code point each), so it is consumed there at once.
-  const ascii_window_t ahead = AsciiWindow();
-  const size_t rest = std::strlen(name + index);
-  if (rest > 0 && ahead.size >= rest && std::memcmp(ahead.bytes, name + index, rest) == 0) {
-    Advance(rest);
-    last = static_cast<unsigned char>(name[index + rest - 1]);
-    return true;
-  }
-  if (name[index] == '\0') return true;
-  unsigned int next;
-  if (!Peek(next) || next != static_cast<unsigned char>(name[index])) return false;
-  Consume();
-  if (LookupCharRecursive(name, index + 1, last)) {
-    if (name[index + 1] == '\0') last = next;
-    return true;
-  }
-  Unconsume(next);
   return false;
 }
 

@@ -160,10 +160,16 @@ FAULTS = [
         "IsAsciiAlphanumeric(next)",
     ),
     (
+        "unknown-name-after-a-short-run-unreported",
+        "html/named_char_ref_lookup.cpp",
+        "run.ended ? run.semicolonAfter && run.length > 0 :",
+        "run.ended ? false :",
+    ),
+    (
         "unknown-name-unreported",
         "html/named_char_ref_lookup.cpp",
-        "if (AlphanumericRunEndsWithSemicolon(run))\n      tokenizer.ParseError(",
-        "if (AlphanumericRunEndsWithSemicolon(run) && false)\n      tokenizer.ParseError(",
+        "AlphanumericRunEndsWithSemicolon(run.length))\n      tokenizer.ParseError(",
+        "AlphanumericRunEndsWithSemicolon(run.length) && false)\n      tokenizer.ParseError(",
     ),
     (
         "lone-semicolon-reported",
@@ -174,8 +180,8 @@ FAULTS = [
     (
         "longest-short-name-missed",
         "html/named_char_ref_lookup.cpp",
-        "std::min(length, index.longestWithoutSemicolon) + 1;",
-        "std::min(length, index.longestWithoutSemicolon);",
+        "std::min(length, index.longestWithoutSemicolon); taken > 0;",
+        "std::min(length, index.longestWithoutSemicolon - 1); taken > 0;",
     ),
     # Comments.
     (
@@ -278,8 +284,8 @@ FAULTS = [
     (
         "semicolon-forgotten-off-the-window",
         "html/named_char_ref_lookup.cpp",
-        "if (name[index + 1] == '\\0') last = next;",
-        "",
+        "run = {length, length < got, length < got && peeked[length] == ';'};",
+        "run = {length, length < got, false};",
     ),
     (
         "run-grows-at-stale-size",
