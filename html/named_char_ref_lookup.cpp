@@ -79,10 +79,11 @@ struct name_index_t {
     }
   }
 
-  // Whether a name without ";" of `length` characters begins with `first`:
-  // most runs ahead begin none, and their prefixes need no look-up.
-  bool MayBeginWithout(char first, size_t length) const {
-    return (lengthsWithout[static_cast<unsigned char>(first)] >> length) & 1u;
+  // The lengths, up to `most`, of the names without ";" that begin with
+  // `first`, one bit each: most runs ahead begin none, and their prefixes
+  // need no look-up.
+  uint32_t LengthsWithout(char first, size_t most) const {
+    return lengthsWithout[static_cast<unsigned char>(first)] & ((2u << most) - 1);
   }
 
   name_table_t<8192> withSemicolon;
@@ -159,9 +160,14 @@ bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigne
   // Consumes the name of `row`, the first `taken` characters ahead.
   const auto found = [&](const named_ref_t* row, size_t taken) {
     if (!row) return false;
-    Skip(taken);
+    if (inWindow)
+      Advance(taken);
+    else
+      Skip(taken);
     last = static_cast<unsigned char>(row->name[taken - 1]);
-    std::copy_n(row->codePoints, row->count, out);
+    // A row stands for one or two code points: both places are copied.
+    out[0] = row->codePoints[0];
+    out[1] = row->codePoints[1];
     count = row->count;
     name = row->name;
     return true;
@@ -172,11 +178,11 @@ bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigne
     return true;
   }
   // Then the names without ";" that begin the run, longest first.
-  for (size_t taken = std::min(length, index.longestWithoutSemicolon); taken > 0; --taken) {
-    if (index.MayBeginWithout(key[0], taken) &&
-        found(index.withoutSemicolon.Find(key, taken, prefixHash[taken]), taken)) {
-      return true;
-    }
+  uint32_t lengths = length ? index.LengthsWithout(key[0], std::min(length, index.longestWithoutSemicolon)) : 0;
+  while (lengths) {
+    const size_t taken = 31 - __builtin_clz(lengths);
+    if (found(index.withoutSemicolon.Find(key, taken, prefixHash[taken]), taken)) return true;
+    lengths &= ~(1u << taken);
   }
   return false;
 }

@@ -180,8 +180,8 @@ FAULTS = [
     (
         "longest-short-name-missed",
         "html/named_char_ref_lookup.cpp",
-        "std::min(length, index.longestWithoutSemicolon); taken > 0;",
-        "std::min(length, index.longestWithoutSemicolon - 1); taken > 0;",
+        "std::min(length, index.longestWithoutSemicolon)) : 0;",
+        "std::min(length, index.longestWithoutSemicolon - 1)) : 0;",
     ),
     # Comments.
     (
