@@ -186,9 +186,27 @@ void Tokenizer::DataState() {
   }
 }
 
-// Its fast path: the text up to the next row of its own reaches the handler in blocks.
+// Its fast path: the text up to the next row of its own reaches the handler in
+// blocks. The rows of "<" and "&", which end most runs, are taken there too,
+// and after "<" the tag open state's fast path.
 constexpr run_stops_t kDataStops = RunStops({'&', '<', kNull});
-unsigned long Tokenizer::DataRun(unsigned long budget) { return EmitTextRun(kDataStops, budget); }
+unsigned long Tokenizer::DataRun(unsigned long budget) {
+  const unsigned long taken = EmitTextRun(kDataStops, budget);
+  const InputConsumer::ascii_window_t ahead = consumer.AsciiWindow();
+  if (interrupted || taken == budget || !ahead.size) return taken;
+  switch (ahead.bytes[0]) {
+    case '<':
+      consumer.Advance(1);
+      SwitchTo<&Tokenizer::TagOpenState>();
+      return taken + 1 + TagOpenRun(budget - taken - 1);
+    case '&':
+      consumer.Advance(1);
+      SwitchTo<&Tokenizer::CharacterReferenceInDataState>();
+      return taken + 1;
+    default:
+      return taken;
+  }
+}
 
 }  // namespace Html
 }  // namespace Tessarin

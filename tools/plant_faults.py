@@ -66,6 +66,24 @@ FAULTS = [
     ),
     ("self-closing-flag-lost", "html/tag_states.cpp", "selfClosing = true;", "selfClosing = false;"),
     # The tag open state's fast path, which reads a whole tag.
+    (
+        "text-run-takes-lt-without-switching",
+        "html/tokenizer.cpp",
+        "consumer.Advance(1);\n      SwitchTo<&Tokenizer::TagOpenState>();",
+        "consumer.Advance(1);",
+    ),
+    (
+        "text-run-goes-on-after-an-interrupt",
+        "html/tokenizer.cpp",
+        "if (interrupted || taken == budget || !ahead.size)",
+        "if (taken == budget || !ahead.size)",
+    ),
+    (
+        "text-run-past-the-budget",
+        "html/tokenizer.cpp",
+        "if (interrupted || taken == budget || !ahead.size)",
+        "if (interrupted || !ahead.size)",
+    ),
     ("tag-run-self-closing-lost", "html/tag_states.cpp", "selfClosing = c == '/';", "selfClosing = false;"),
     (
         "tag-run-repeated-name-kept",

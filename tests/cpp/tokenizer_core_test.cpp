@@ -74,6 +74,25 @@ TEST(Run, OverAFileGivesTheSameEventsAsTokenizeOverMemory) {
   }
 }
 
+// Interrupts the run at every block of text.
+struct TextInterruptingHandler : RecordingHandler {
+  void OnText(const unsigned int* text, unsigned long length) override {
+    RecordingHandler::OnText(text, length);
+    GetTokenizer()->Interrupt();
+  }
+};
+
+// A run ends after the callback that interrupts it, even where the text's fast
+// path would go on into the tag or the reference that ends the text.
+TEST(Run, EndsAfterTheCallbackThatInterrupts) {
+  for (const char* next : {"<a b='c'>", "</a>", "&amp;"}) {
+    Pipeline<TextInterruptingHandler> pipeline("text"s + next + "more");
+    ASSERT_TRUE(pipeline.tokenizer.Run(1 << 20));
+    EXPECT_EQ(pipeline.handler.events, R"(Character "t" | Character "e" | Character "x" | Character "t")") << next;
+    EXPECT_EQ(pipeline.Events(1 << 20), Tokenize("text"s + next + "more")) << next;
+  }
+}
+
 // Acknowledges only the start tags that are not self-closing.
 struct EagerHandler : RecordingHandler {
   EagerHandler() : RecordingHandler(false) {}
