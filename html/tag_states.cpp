@@ -93,11 +93,8 @@ unsigned long Tokenizer::TagOpenRun(unsigned long budget) {
   // them, the state's fast path `run` appends the rest. False once memory
   // ran out.
   const auto append = [&](auto& buffer, const run_stops_t& stops, auto lower, FastPath run) {
-    unsigned int* out = buffer.data + buffer.size;
-    const unsigned char* const from = p;
-    p = StoreOrdinaryBytes<decltype(lower)::value>(stops, p, p + std::min<size_t>(limit - p, buffer.Room()), out);
-    buffer.size += p - from;
-    if (p != limit && *p < 0x80 && stops.byte[*p]) return true;
+    p = AppendOrdinaryBytes<decltype(lower)::value>(buffer, stops, p, limit);
+    if (AtAsciiStop(stops, p, limit)) return true;
     handOver();
     taken += (this->*run)(budget - taken);
     return look();

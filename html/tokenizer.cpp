@@ -61,7 +61,13 @@ void Tokenizer::SetHandler(Handler& h) {
   h.SetTokenizer(*this);
 }
 
-bool Tokenizer::Tokenize() { return Step(); }
+// Once a buffer could not grow, the token under construction may lack what
+// its state expects (an attribute that could not be appended): tokenizing
+// stops for good.
+bool Tokenizer::Tokenize() {
+  if (!outOfMemory) (this->*state)();
+  return !eofEmitted && !outOfMemory;
+}
 
 void Tokenizer::SetContentModel(TextState text) {
   static constexpr State kStates[] = {&Tokenizer::DataState,      &Tokenizer::RcdataState,
@@ -109,7 +115,7 @@ bool Tokenizer::RunFed(unsigned long steps, const FeedInputStream& input) {
 // stop before a sequence it does not hold whole. Memory runs out only within
 // a step or a fast path, and tokenizing ends only there: each then sets
 // `interrupted` as well, so that the loop tests that alone. Only on entry can
-// memory have run out before (see Step).
+// memory have run out before (see Tokenize).
 template <bool Feeding>
 bool Tokenizer::RunSteps(unsigned long steps) {
   if (!steps) return true;

@@ -121,11 +121,11 @@ class Tokenizer {
   // effects of that row, and the state stays as it is. A state XState with a
   // fast path has a member XRun(budget), defined beside the state with its
   // stop set (the code points with a row of their own; a tag's states share
-  // theirs in tag_stops.h). It consumes up to
-  // `budget` code points and returns how many it consumed. The runs are kept
-  // out of line: inlined into the loop they run short of registers and take
-  // more instructions. The tag open state's fast path reads a whole tag
-  // instead, through the rows its states take for the common tags.
+  // theirs in tag_stops.h). It consumes up to `budget` code points and returns
+  // how many it consumed. The runs are kept out of line: inlined into the loop
+  // they run short of registers and take more instructions. The tag open
+  // state's fast path reads a whole tag instead, through the rows its states
+  // take for the common tags.
   template <bool Feeding>
   bool RunSteps(unsigned long steps);
   // The fast path of state S, or null: kFastPathOf<&Tokenizer::XState> is
@@ -191,14 +191,6 @@ class Tokenizer {
   // in small pieces stays linear.
   template <typename Ends>
   bool RunEndHeld(Unicode::HeldCodePoints& ahead, Ends ends);
-
-  // One state step: what Tokenize does, inline for Run.
-  bool Step() {
-    // Once a buffer could not grow, the token under construction may lack what
-    // its state expects (an attribute that could not be appended): stop for good.
-    if (!outOfMemory) (this->*state)();
-    return !eofEmitted && !outOfMemory;
-  }
 
   // Data state and character references in text.
   void DataState();
@@ -426,7 +418,7 @@ class Tokenizer {
   }
   // Hands the end of input back to the data state, which emits end of file.
   void ReconsumeEofInData();
-  // Tokenizing ends for good (see Step); so does the Run under way, which
+  // Tokenizing ends for good (see Tokenize); so does the Run under way, which
   // tests only `interrupted` after each step.
   void MemoryRanOut() {
     outOfMemory = true;
@@ -593,6 +585,25 @@ inline const unsigned char* StoreOrdinaryBytes(const run_stops_t& stops, const u
   return p;
 }
 
+// Appends to `buffer` the bytes from p on that StoreOrdinaryBytes stores, as
+// far as `limit` and the buffer's room go; returns where they end.
+template <bool Lower, typename Buffer>
+inline const unsigned char* AppendOrdinaryBytes(Buffer& buffer, const run_stops_t& stops, const unsigned char* p,
+                                                const unsigned char* const limit) {
+  unsigned int* out = buffer.data + buffer.size;
+  const unsigned char* const end =
+      StoreOrdinaryBytes<Lower>(stops, p, p + std::min<size_t>(limit - p, buffer.Room()), out);
+  buffer.size += end - p;
+  return end;
+}
+
+// Whether a run that stopped at p, before `limit`, stopped at an ASCII stop,
+// which a row of its state reads. At any other end (the limit, the buffer's
+// room, a byte above ASCII) the run may go on.
+inline bool AtAsciiStop(const run_stops_t& stops, const unsigned char* p, const unsigned char* limit) {
+  return p != limit && *p < 0x80 && stops.byte[*p];
+}
+
 template <bool Lower, typename MakeRoom>
 inline unsigned long Tokenizer::ConsumeRun(const run_stops_t& stops, unsigned long budget, unsigned int*& out,
                                            unsigned int*& end, MakeRoom&& makeRoom) {
@@ -658,16 +669,11 @@ inline unsigned long Tokenizer::EmitTextRun(const run_stops_t& stops, unsigned l
 template <bool Lower, typename Buffer>
 inline unsigned long Tokenizer::AppendRun(Buffer& buffer, const run_stops_t& stops, unsigned long budget) {
   const InputConsumer::ascii_window_t ahead = consumer.AsciiWindow();
-  const unsigned char* const start = ahead.bytes;
-  const unsigned char* const bound = start + std::min<size_t>({budget, ahead.size, buffer.Room()});
-  unsigned int* out = buffer.data + buffer.size;
-  const unsigned char* const p = StoreOrdinaryBytes<Lower>(stops, start, bound, out);
-  const unsigned long taken = p - start;
-  if (taken) {
-    consumer.Advance(taken);
-    buffer.size += taken;
-  }
-  if (p != bound && *p < 0x80) return taken;
+  const unsigned char* const limit = ahead.bytes + std::min<size_t>(budget, ahead.size);
+  const unsigned char* const p = AppendOrdinaryBytes<Lower>(buffer, stops, ahead.bytes, limit);
+  const unsigned long taken = p - ahead.bytes;
+  if (taken) consumer.Advance(taken);
+  if (AtAsciiStop(stops, p, limit)) return taken;
   return taken + ContinueAppendRun<Lower>(buffer, stops, budget - taken);
 }
 
