@@ -194,23 +194,30 @@ void Tokenizer::DataState() {
 
 // Its fast path: the text up to the next row of its own reaches the handler in
 // blocks. The rows of "<" and "&", which end most runs, are taken there too,
-// and after "<" the tag open state's fast path.
+// and after "<" the tag open state's fast path; when that path leaves the
+// tokenizer in this state again, the tag was emitted and the text after it
+// is read on.
 constexpr run_stops_t kDataStops = RunStops({'&', '<', kNull});
 unsigned long Tokenizer::DataRun(unsigned long budget) {
-  const unsigned long taken = EmitTextRun(kDataStops, budget);
-  const InputConsumer::ascii_window_t ahead = consumer.AsciiWindow();
-  if (interrupted || taken == budget || !ahead.size) return taken;
-  switch (ahead.bytes[0]) {
-    case '<':
-      consumer.Advance(1);
-      SwitchTo<&Tokenizer::TagOpenState>();
-      return taken + 1 + TagOpenRun(budget - taken - 1);
-    case '&':
-      consumer.Advance(1);
-      SwitchTo<&Tokenizer::CharacterReferenceInDataState>();
-      return taken + 1;
-    default:
-      return taken;
+  unsigned long taken = 0;
+  for (;;) {
+    taken += EmitTextRun(kDataStops, budget - taken);
+    const InputConsumer::ascii_window_t ahead = consumer.AsciiWindow();
+    if (interrupted || taken == budget || !ahead.size) return taken;
+    switch (ahead.bytes[0]) {
+      case '<':
+        consumer.Advance(1);
+        SwitchTo<&Tokenizer::TagOpenState>();
+        taken += 1 + TagOpenRun(budget - taken - 1);
+        if (interrupted || taken == budget || state != &Tokenizer::DataState) return taken;
+        break;
+      case '&':
+        consumer.Advance(1);
+        SwitchTo<&Tokenizer::CharacterReferenceInDataState>();
+        return taken + 1;
+      default:
+        return taken;
+    }
   }
 }
 
