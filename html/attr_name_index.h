@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "html/handler.h"
@@ -41,6 +42,15 @@ struct attr_name_index_t {
 
 // Two names are the same when they hold the same code points in the same order.
 bool SameName(const attr_t& a, const attr_t& b);
+
+// One of 64 bits, picked by a name's length and its first and last code
+// points: two names with different bits are different names.
+inline uint64_t NameBit(const attr_t& attribute) {
+  const unsigned long size = attribute.name.size;
+  const unsigned int* const name = attribute.name.data;
+  const unsigned long ends = size ? name[0] * 3 + name[size - 1] : 0;
+  return uint64_t{1} << ((size * 7 + ends) & 63);
+}
 
 }  // namespace Html
 }  // namespace Tessarin

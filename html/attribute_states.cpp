@@ -57,7 +57,12 @@ bool Tokenizer::RepeatsKeptName(unsigned long position) {
     if (outcome != Outcome::OutOfMemory) return outcome == Outcome::Repeated;
     MemoryRanOut();
   }
+  // Most names have a bit no kept name has set: they repeat none.
   const attr_t& current = attributes.data[position];
+  const uint64_t bit = NameBit(current);
+  const bool seen = keptNameBits & bit;
+  keptNameBits |= bit;
+  if (!seen) return false;
   for (unsigned long i = 0; i < position; ++i) {
     if (SameName(attributes.data[i], current)) return true;
   }

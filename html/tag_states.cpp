@@ -16,6 +16,7 @@ void Tokenizer::BeginTag(unsigned int first, bool endTag) {
   attributes.Init();
   tagName.Init();
   attributeNames.Init();
+  keptNameBits = 0;
   currentAttributeDropped = false;
   Append(tagName, first);
   isEndTag = endTag;

@@ -460,6 +460,7 @@ class Tokenizer {
       bool isEndTag;
       bool selfClosing;
       attr_name_index_t attributeNames;  // the kept names, once a tag has many
+      uint64_t keptNameBits;             // a bit per kept name, by NameBit
     };
     struct {
       fast_stack_t<unsigned int, 1024> commentData;
