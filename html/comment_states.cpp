@@ -1,3 +1,5 @@
+#include <climits>
+
 #include "html/tokenizer.h"
 
 // Markup declarations after "<!", comments, bogus comments and CDATA sections.
@@ -214,13 +216,17 @@ void Tokenizer::CommentEndBangState() {
 
 // Bogus comment state.
 // The whole bogus comment in one step: the loop saves a dispatch per code
-// point. The state that switched here already reported the parse error, and
+// point, and the code points without a row of their own are appended in runs.
+// The state that switched here already reported the parse error, and
 // bogusCommentChar (even ">") opens the text unless it is the end of input.
+constexpr run_stops_t kBogusCommentStops = RunStops({'>', kNull});
 void Tokenizer::BogusCommentState() {
   BeginComment();
   if (bogusCommentChar != kEof) Append(commentData, bogusCommentChar == kNull ? kReplacement : bogusCommentChar);
   // A comment that could not grow is not reported truncated: tokenizing ends.
   while (!outOfMemory) {
+    AppendRun<false>(commentData, kBogusCommentStops, ULONG_MAX);
+    if (outOfMemory) break;
     unsigned int c = consumer.Consume();
     switch (c) {
       case '>':
