@@ -11,38 +11,6 @@
 namespace Tessarin {
 namespace Html {
 
-namespace {
-
-// Below this many kept attributes a repeated name is found by a linear scan;
-// from there on the names are indexed.
-constexpr unsigned long kIndexedFrom = 32;
-
-}  // namespace
-
-void Tokenizer::StartAttribute(unsigned int first) {
-  attr_t* attribute;
-  if (currentAttributeDropped) {
-    attribute = &attributes.Back();
-    attribute->Free();
-    currentAttributeDropped = false;
-  } else {
-    attribute = attributes.Emplace();
-    if (!attribute) {
-      MemoryRanOut();
-      return;
-    }
-  }
-  attribute->Init();
-  Append(attribute->name, first);
-}
-
-void Tokenizer::LeaveAttributeName() {
-  if (RepeatsKeptName(attributes.size - 1)) {
-    ParseError(ParseErrorCode::DuplicateAttribute);
-    currentAttributeDropped = true;
-  }
-}
-
 // Every attribute before `position` is kept (a dropped one is always last),
 // so their names are distinct and at most one of them can match.
 bool Tokenizer::RepeatsKeptName(unsigned long position) {
@@ -57,12 +25,7 @@ bool Tokenizer::RepeatsKeptName(unsigned long position) {
     if (outcome != Outcome::OutOfMemory) return outcome == Outcome::Repeated;
     MemoryRanOut();
   }
-  // Most names have a bit no kept name has set: they repeat none.
   const attr_t& current = attributes.data[position];
-  const uint64_t bit = NameBit(current);
-  const bool seen = keptNameBits & bit;
-  keptNameBits |= bit;
-  if (!seen) return false;
   for (unsigned long i = 0; i < position; ++i) {
     if (SameName(attributes.data[i], current)) return true;
   }

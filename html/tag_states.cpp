@@ -11,18 +11,6 @@
 namespace Tessarin {
 namespace Html {
 
-void Tokenizer::BeginTag(unsigned int first, bool endTag) {
-  liveToken = TokenKind::Tag;
-  attributes.Init();
-  tagName.Init();
-  attributeNames.Init();
-  keptNameBits = 0;
-  currentAttributeDropped = false;
-  Append(tagName, first);
-  isEndTag = endTag;
-  selfClosing = false;
-}
-
 void Tokenizer::DropTagAtEof() {
   ReleaseToken();
   ReconsumeEofInData();
@@ -259,7 +247,7 @@ void Tokenizer::EmitTagToken() {
     handler->OnStartTag(tagName.data, tagName.size, attributes, attributes.size, false);
     TokenReported();
   }
-  ReleaseToken();
+  ReleaseTag();
 }
 
 }  // namespace Html

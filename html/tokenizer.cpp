@@ -150,10 +150,7 @@ void Tokenizer::EmitEofToken() {
 void Tokenizer::ReleaseToken() {
   switch (liveToken) {
     case TokenKind::Tag:
-      for (unsigned long i = 0; i < attributes.size; ++i) attributes.data[i].Free();
-      attributes.Free();
-      tagName.Free();
-      attributeNames.Free();
+      ReleaseTag();
       break;
     case TokenKind::Comment:
       commentData.Free();

@@ -434,6 +434,8 @@ class Tokenizer {
   }
   // Releases the heap storage of the token under construction, if any.
   void ReleaseToken();
+  // ReleaseToken for a tag.
+  void ReleaseTag();
 
   // Tags and their attributes.
   void BeginTag(unsigned int first, bool endTag);
@@ -448,6 +450,9 @@ class Tokenizer {
   // parse error, and that attribute and its value are dropped.
   void LeaveAttributeName();
   bool RepeatsKeptName(unsigned long position);
+  // Below this many kept attributes a repeated name is found by a linear scan;
+  // from there on the names are indexed.
+  static constexpr unsigned long kIndexedFrom = 32;
 
   enum class TokenKind : unsigned char { None, Tag, Comment, Doctype };
 
@@ -564,6 +569,55 @@ constexpr Tokenizer::FastPath Tokenizer::kFastPathOf<&Tokenizer::CdataSectionSta
 
 // Defined here, once the fast paths are known.
 inline void Tokenizer::ReconsumeEofInData() { Reconsume<&Tokenizer::DataState>(kEof); }
+
+inline void Tokenizer::BeginTag(unsigned int first, bool endTag) {
+  liveToken = TokenKind::Tag;
+  attributes.Init();
+  tagName.Init();
+  attributeNames.Init();
+  keptNameBits = 0;
+  currentAttributeDropped = false;
+  Append(tagName, first);
+  isEndTag = endTag;
+  selfClosing = false;
+}
+
+inline void Tokenizer::StartAttribute(unsigned int first) {
+  attr_t* attribute;
+  if (currentAttributeDropped) {
+    attribute = &attributes.Back();
+    attribute->Free();
+    currentAttributeDropped = false;
+  } else {
+    attribute = attributes.Emplace();
+    if (!attribute) {
+      MemoryRanOut();
+      return;
+    }
+  }
+  attribute->Init();
+  Append(attribute->name, first);
+}
+
+inline void Tokenizer::LeaveAttributeName() {
+  // Most names have a bit that no kept name has set: they repeat none.
+  const unsigned long position = attributes.size - 1;
+  const uint64_t bit = NameBit(attributes.data[position]);
+  const bool seen = keptNameBits & bit;
+  keptNameBits |= bit;
+  if ((seen || position >= kIndexedFrom) && RepeatsKeptName(position)) {
+    ParseError(ParseErrorCode::DuplicateAttribute);
+    currentAttributeDropped = true;
+  }
+}
+
+inline void Tokenizer::ReleaseTag() {
+  for (unsigned long i = 0; i < attributes.size; ++i) attributes.data[i].Free();
+  attributes.Free();
+  tagName.Free();
+  attributeNames.Free();
+  liveToken = TokenKind::None;
+}
 
 inline void Tokenizer::EmitCurrentTag() {
   SwitchTo<&Tokenizer::DataState>();
