@@ -69,8 +69,14 @@ FAULTS = [
     (
         "text-run-takes-lt-without-switching",
         "html/tokenizer.cpp",
-        "consumer.Advance(1);\n      SwitchTo<&Tokenizer::TagOpenState>();",
+        "consumer.Advance(1);\n        SwitchTo<&Tokenizer::TagOpenState>();",
         "consumer.Advance(1);",
+    ),
+    (
+        "text-run-reads-on-in-another-state",
+        "html/tokenizer.cpp",
+        "if (interrupted || taken == budget || state != &Tokenizer::DataState) return taken;",
+        "if (interrupted || taken == budget) return taken;",
     ),
     (
         "text-run-goes-on-after-an-interrupt",
@@ -134,6 +140,18 @@ FAULTS = [
         "html/attribute_states.cpp",
         "for (unsigned long i = 0; i < position; ++i)",
         "for (unsigned long i = 0; i + 1 < position; ++i)",
+    ),
+    (
+        "name-bit-taken-for-a-repeat",
+        "html/tokenizer.h",
+        "if ((seen || position >= kIndexedFrom) && RepeatsKeptName(position)) {",
+        "if (seen || (position >= kIndexedFrom && RepeatsKeptName(position))) {",
+    ),
+    (
+        "name-bit-not-kept",
+        "html/tokenizer.h",
+        "  keptNameBits |= bit;\n",
+        "",
     ),
     (
         "name-index-off-by-one",
@@ -221,6 +239,12 @@ FAULTS = [
         'AppendToComment("--");',
     ),
     (
+        "bogus-comment-run-takes-gt",
+        "html/comment_states.cpp",
+        "RunStops({'>', kNull})",
+        "RunStops({kNull})",
+    ),
+    (
         "nul-kept-in-bogus-comment",
         "html/comment_states.cpp",
         "case kNull:\n        Append(commentData, kReplacement);",
@@ -295,7 +319,7 @@ FAULTS = [
     ),
     (
         "dropped-flag-kept-after-reuse",
-        "html/attribute_states.cpp",
+        "html/tokenizer.h",
         "    attribute->Free();\n    currentAttributeDropped = false;",
         "    attribute->Free();",
     ),
