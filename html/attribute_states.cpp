@@ -302,9 +302,8 @@ void Tokenizer::AttributeValueUnquotedState() {
   }
 }
 
-// Its fast path: the code points without a row of their own are appended.
-constexpr run_stops_t kUnquotedValueStops =
-    RunStops({'\t', '\n', '\f', ' ', '&', '>', kNull, '"', '\'', '<', '=', '`'});
+// Its fast path: the code points without a row of their own
+// (kUnquotedValueStops) are appended.
 unsigned long Tokenizer::AttributeValueUnquotedRun(unsigned long budget) {
   return AppendValueRun(kUnquotedValueStops, budget);
 }

@@ -49,8 +49,8 @@ void Tokenizer::TagOpenState() {
   }
 }
 
-// Its fast path: the common tags, a name and attributes with a quoted value
-// or none, separated by whitespace, in one pass. Each code point takes the row
+// Its fast path: the common tags, a name and attributes with a value or none,
+// separated by whitespace, in one pass. Each code point takes the row
 // its state would take, and each run is appended as the state's own fast path
 // would append it; at the first code point that a row left out here would
 // read (and at the end of the window or of the budget), the path stops in the
@@ -99,7 +99,7 @@ unsigned long Tokenizer::TagOpenRun(unsigned long budget) {
   SwitchTo<&Tokenizer::TagNameState>();
   if (!append(tagName, kTagNameStops, lowered, &Tokenizer::TagNameRun)) return taken;
   for (;;) {
-    // The tag name state and the state after a quoted value go before the
+    // The tag name state and the states after a value go before the
     // attribute name on whitespace, which that state skips.
     unsigned int c = ahead();
     if (IsWhitespace(c)) {
@@ -107,7 +107,8 @@ unsigned long Tokenizer::TagOpenRun(unsigned long budget) {
       do ++p;
       while (IsWhitespace(c = ahead()));
     }
-    // Every one of the three closes the tag at ">" and at "/>".
+    // Each closes the tag at ">", and at "/>" (which cannot follow an
+    // unquoted value, whose run takes "/").
     if (c == '>' || (c == '/' && ahead(1) == '>')) {
       p += c == '>' ? 1 : 2;
       handOver();
@@ -129,7 +130,17 @@ unsigned long Tokenizer::TagOpenRun(unsigned long budget) {
     LeaveAttributeName();
     SwitchTo<&Tokenizer::BeforeAttributeValueState>();
     const unsigned int quote = ahead();
-    if (interrupted || (quote != '"' && quote != '\'')) return taken;
+    if (interrupted || !quote) return taken;
+    if (quote != '"' && quote != '\'') {
+      // An unquoted value: its first code point takes the before attribute
+      // value state's last row, the others the unquoted value state's.
+      if (kUnquotedValueStops.byte[quote]) return taken;
+      SwitchTo<&Tokenizer::AttributeValueUnquotedState>();
+      if (!append(attributes.Back().value, kUnquotedValueStops, kept, &Tokenizer::AttributeValueUnquotedRun)) {
+        return handOver();
+      }
+      continue;
+    }
     ++p;
     bool held;
     if (quote == '"') {

@@ -142,6 +142,12 @@ FAULTS = [
         "for (unsigned long i = 0; i + 1 < position; ++i)",
     ),
     (
+        "tag-run-takes-a-stop-for-an-unquoted-value",
+        "html/tag_states.cpp",
+        "      if (kUnquotedValueStops.byte[quote]) return taken;\n",
+        "",
+    ),
+    (
         "name-bit-taken-for-a-repeat",
         "html/tokenizer.h",
         "if ((seen || position >= kIndexedFrom) && RepeatsKeptName(position)) {",
@@ -384,7 +390,7 @@ FAULTS = [
     ),
     (
         "backtick-not-an-unquoted-stop",
-        "html/attribute_states.cpp",
+        "html/tag_stops.h",
         "'\"', '\\'', '<', '=', '`'});",
         "'\"', '\\'', '<', '='});",
     ),
