@@ -191,9 +191,10 @@ void Tokenizer::DataState() {
 
 // Its fast path: the text up to the next row of its own reaches the handler in
 // blocks. The rows of "<" and "&", which end most runs, are taken there too,
-// and after "<" the tag open state's fast path; when that path leaves the
-// tokenizer in this state again, the tag was emitted and the text after it
-// is read on.
+// and after "<" the tag open state's fast path, after "&" the step of the
+// character reference state; when that leaves the tokenizer in this state
+// again, the tag or the reference was emitted and the text after it is read
+// on.
 constexpr run_stops_t kDataStops = RunStops({'&', '<', kNull});
 unsigned long Tokenizer::DataRun(unsigned long budget) {
   unsigned long taken = 0;
@@ -211,7 +212,14 @@ unsigned long Tokenizer::DataRun(unsigned long budget) {
       case '&':
         consumer.Advance(1);
         SwitchTo<&Tokenizer::CharacterReferenceInDataState>();
-        return taken + 1;
+        ++taken;
+        // The reference is one step of its state. When feeding, Run first
+        // checks that the input holds the whole reference.
+        if (fedInput || taken == budget) return taken;
+        CharacterReferenceInDataState();
+        ++taken;
+        if (interrupted || taken == budget || state != &Tokenizer::DataState) return taken;
+        break;
       default:
         return taken;
     }

@@ -73,6 +73,12 @@ FAULTS = [
         "consumer.Advance(1);",
     ),
     (
+        "text-run-reads-a-reference-not-yet-fed",
+        "html/tokenizer.cpp",
+        "if (fedInput || taken == budget) return taken;",
+        "if (taken == budget) return taken;",
+    ),
+    (
         "text-run-reads-on-in-another-state",
         "html/tokenizer.cpp",
         "if (interrupted || taken == budget || state != &Tokenizer::DataState) return taken;",
