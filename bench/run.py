@@ -2,7 +2,7 @@
 
 Usage, from the repository root:
 
-    nice python3 bench/run.py [--repeats N] [--quick] [--only W1,W1t,W2,W3,cli,floor,entities,feed,memory]
+    nice python3 bench/run.py [--repeats N] [--quick] [--only W1,W1t,W2,W3,cli,floor,entities,feed,scale,memory]
 
     --repeats N   timed passes per row, interleaved; the table shows the median (default 5)
     --quick       a tenth of the pages and smaller generated inputs: a smoke run, not a measurement
@@ -31,6 +31,8 @@ import functools
 import gc
 import importlib
 import importlib.util
+import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -44,7 +46,7 @@ import peak_rss
 from report import Row, environment, markdown_table
 
 ROOT = Path(__file__).resolve().parent.parent
-WORKLOADS = ("W1", "W1t", "W2", "W3", "cli", "floor", "entities", "feed", "memory")
+WORKLOADS = ("W1", "W1t", "W2", "W3", "cli", "floor", "entities", "feed", "scale", "memory")
 BENCH_EXTRA = {"html5lib": "html5lib", "lxml": "lxml", "selectolax": "selectolax"}  # distribution: module
 
 QUICK_STRIDE = 10
@@ -52,6 +54,7 @@ ENTITY_BYTES, QUICK_ENTITY_BYTES = 10_000_000, 1_000_000
 CONCATENATED_BYTES, QUICK_CONCATENATED_BYTES = 200_000_000, 20_000_000
 FED_BYTES, QUICK_FED_BYTES = 10_000_000, 1_000_000
 FEED_CHUNK = 65536
+SCALE_COPIES, QUICK_SCALE_COPIES = 4, 1
 
 LEGEND = """\
 - W1, every token: every callback counted. htmltess: all seven methods overridden (one OnChar call per
@@ -82,6 +85,9 @@ LEGEND = """\
 - feed: the pages concatenated and cut to 10 MB, fed to an htmltess.Parser in one piece and one byte at a
   time (the feed calls made from C by `deque(map(parser.feed, pieces))`), with W1's handler (one OnChar per
   character) and W1t's (OnText). × htmltess is relative to the one-piece row of the same handler.
+- scale: examples/warc_links.py extracting the links of the pages, each written four times as an HTTP response
+  into gzipped WARC files (one per core), serially and in a process pool of one worker per core (its start
+  included). The note gives pages per second per core used; × htmltess is relative to the serial row.
 - memory: growth of the peak RSS (ru_maxrss) of a fresh interpreter across one html_parse_file call with a
   handler that overrides nothing, and across feeding the concatenated pages to a Parser in 64 KiB chunks
   read from the file."""
@@ -164,6 +170,7 @@ class Plan:
         self.jobs: list[Job] = []
         self.aliases: list[tuple[Row, tuple[str, str]]] = []
         self.bounds: list[tuple[Row, tuple[str, str]]] = []
+        self.rates: list[tuple[Row, int, int]] = []
 
     def add(self, row: Row, job: Job | None = None) -> None:
         self.rows.append(row)
@@ -179,6 +186,10 @@ class Plan:
         """Once measured, the floor row's note gives the peer row's time over the floor's: the most times the
         peer's throughput that any parser making the floor's calls could reach."""
         self.bounds.append((floor, peer))
+
+    def rate(self, row: Row, pages: int, cores: int) -> None:
+        """Once measured, the row's note gives its pages per second per core."""
+        self.rates.append((row, pages, cores))
 
     def python(self, row: Row, function: Callable, argument: list, peer: str | None = None) -> None:
         """A Python pass, or an n/a row when the peer it needs is not installed."""
@@ -213,6 +224,9 @@ class Plan:
         for floor, peer in self.bounds:
             if floor.seconds and peer in rows and rows[peer].seconds:
                 floor.note += f"; any parser ≤ {floor.mbps() / rows[peer].mbps():.2f}× {rows[peer].label}"
+        for row, pages, cores in self.rates:
+            if row.seconds:
+                row.note += f"; {pages / statistics.median(row.seconds) / cores:.0f} pages/s per core"
 
 
 def load_pages(corpus: Path, quick: bool) -> list:
@@ -354,6 +368,27 @@ def plan_entities(plan: Plan, quick: bool, scratch: Path, executable: Path | Non
         plan.add(core, native_job([core], executable, [page.path], ["memory"]))
 
 
+def plan_scale(plan: Plan, pages: list, quick: bool, scratch: Path) -> None:
+    copies = QUICK_SCALE_COPIES if quick else SCALE_COPIES
+    cores = os.cpu_count() or 1
+    size, count = sum(len(page.data) for page in pages) * copies, len(pages) * copies
+    ref = ("scale", "warc_links, serial")
+    serial = Row("scale", ref[1], size, ref, f"{count} pages, 1 core")
+    pooled = Row("scale", "warc_links, process pool", size, ref, f"{count} pages, {cores} workers")
+    if importlib.util.find_spec("warcio") is None:
+        for row in (serial, pooled):
+            row.result = "n/a (warcio not installed: the examples extra)"
+            plan.add(row)
+        return
+    import warc_pages
+
+    paths = warc_pages.write_warcs(pages, copies, cores, scratch)
+    plan.python(serial, warc_pages.links_serial, paths)
+    plan.python(pooled, functools.partial(warc_pages.links_with_processes, workers=cores), paths)
+    plan.rate(serial, count, 1)
+    plan.rate(pooled, count, cores)
+
+
 def measure_memory(pages: list, quick: bool, scratch: Path) -> list[Row]:
     note = "peak RSS growth, fresh interpreter"
     largest = max(pages, key=lambda page: len(page.data))
@@ -410,6 +445,8 @@ def main(argv: list[str]) -> int:
                 plan_call_floors(plan, pages)
             if "feed" in selected:
                 plan_feed(plan, pages, args.quick)
+            if "scale" in selected:
+                plan_scale(plan, pages, args.quick, Path(scratch))
         if "entities" in selected:
             plan_entities(plan, args.quick, Path(scratch), executable)
         plan.check()
