@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "html/named_char_refs.h"
+#include "html/run_scan.h"
 #include "html/tokenizer.h"
 
 // Named character references: finding the longest name ahead in
@@ -27,36 +28,102 @@ constexpr struct alphanumeric_t {
   bool byte[0x100];
 } kAlphanumeric;
 
-// FNV-1a over the characters of a name.
-constexpr uint32_t kHashStart = 2166136261u;
-uint32_t HashStep(uint32_t hash, char c) { return (hash ^ static_cast<unsigned char>(c)) * 16777619u; }
+// Two 64-bit words as one value: GCC and Clang compile the operations on it
+// to SSE2 on x86-64 and to word operations elsewhere.
+typedef uint64_t word_pair_t __attribute__((vector_size(16)));
 
-// Rows by name as written (";" included): an open-addressing hash table whose
-// slots hold the high bits of a name's hash and its row's index plus one (0
-// for an empty slot). kSlots, a power of two, keeps it under a third full.
-template <size_t kSlots>
+// A name as it is looked up: its characters, zero-padded to kLongestName
+// bytes, held as two pairs of words so that two names compare and hash in a
+// few operations, without a loop over their characters.
+struct alignas(32) name_key_t {
+  word_pair_t low, high;
+
+  bool empty() const { return low[0] == 0; }
+  bool operator==(const name_key_t& other) const {
+    const word_pair_t differ = (low ^ other.low) | (high ^ other.high);
+    return (differ[0] | differ[1]) == 0;
+  }
+  name_key_t operator|(const name_key_t& other) const { return {low | other.low, high | other.high}; }
+
+  // The first `length` characters, the rest zero.
+  name_key_t First(size_t length) const {
+    static constexpr struct first_bytes_t {
+      constexpr first_bytes_t() : ones() {
+        for (size_t i = 0; i < kLongestName; ++i) ones[i] = 0xFF;
+      }
+      unsigned char ones[2 * kLongestName];
+    } kFirstBytes;
+    name_key_t mask;
+    std::memcpy(&mask, kFirstBytes.ones + kLongestName - length, kLongestName);
+    return {low & mask.low, high & mask.high};
+  }
+};
+static_assert(sizeof(name_key_t) == kLongestName, "a key holds the longest name");
+
+// The first `length` of the kLongestName bytes at p, as a key.
+name_key_t KeyOf(const unsigned char* p, size_t length) {
+  name_key_t key;
+  std::memcpy(&key, p, kLongestName);
+  return key.First(length);
+}
+
+// How many of the kLongestName bytes at p, from the first, are ASCII letters
+// and digits: with SSE2, by two comparisons of 16 bytes each for the digits
+// and the letters (as unsigned ranges, moved to signed by flipping the top bit).
+size_t AlphanumericPrefix(const unsigned char* p) {
+#if defined(__SSE2__)
+  if (WideScanning()) {
+    const __m128i top = _mm_set1_epi8(static_cast<char>(0x80));
+    const auto alphanumeric = [&](__m128i bytes) {
+      const __m128i digit = _mm_xor_si128(_mm_sub_epi8(bytes, _mm_set1_epi8('0')), top);
+      const __m128i letter =
+          _mm_xor_si128(_mm_sub_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8('a')), top);
+      return static_cast<uint32_t>(
+          _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(digit, _mm_set1_epi8(static_cast<char>(0x80 + 10))),
+                                         _mm_cmplt_epi8(letter, _mm_set1_epi8(static_cast<char>(0x80 + 26))))));
+    };
+    const uint32_t others = ~(alphanumeric(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) |
+                              alphanumeric(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))) << 16);
+    return others ? __builtin_ctz(others) : kLongestName;
+  }
+#endif
+  size_t length = 0;
+  while (length < kLongestName && kAlphanumeric[p[length]]) ++length;
+  return length;
+}
+
+// Rows by name as written (";" included): an open-addressing hash table of
+// keys, each within one cache line, beside their rows' indexes. An empty key
+// marks an empty slot. 2^kSlotBits slots keep it at most about half full.
+template <unsigned kSlotBits>
 class name_table_t {
  public:
-  void Insert(size_t row, uint32_t hash) {
-    size_t i = hash & kSlotMask;
-    while (slots[i]) i = (i + 1) & kSlotMask;
-    slots[i] = (hash & kTagMask) | static_cast<uint32_t>(row + 1);
+  void Insert(const name_key_t& key, size_t row) {
+    size_t i = Slot(key);
+    while (!keys[i].empty()) i = (i + 1) & kSlotMask;
+    keys[i] = key;
+    rows[i] = static_cast<uint16_t>(row);
   }
 
-  // The row whose name is exactly key[0, length), which hashes to `hash`.
-  const named_ref_t* Find(const char* key, size_t length, uint32_t hash) const {
-    for (size_t i = hash & kSlotMask; slots[i]; i = (i + 1) & kSlotMask) {
-      if ((slots[i] & kTagMask) != (hash & kTagMask)) continue;
-      const named_ref_t& row = mappedCharsByNamedRef[(slots[i] & ~kTagMask) - 1];
-      if (std::strncmp(row.name, key, length) == 0 && row.name[length] == '\0') return &row;
+  const named_ref_t* Find(const name_key_t& key) const {
+    for (size_t i = Slot(key); !keys[i].empty(); i = (i + 1) & kSlotMask) {
+      if (keys[i] == key) return &mappedCharsByNamedRef[rows[i]];
     }
     return nullptr;
   }
 
  private:
-  static constexpr size_t kSlotMask = kSlots - 1;
-  static constexpr uint32_t kTagMask = 0xFFFF0000u;
-  uint32_t slots[kSlots] = {};
+  static constexpr size_t kSlotMask = (size_t{1} << kSlotBits) - 1;
+
+  // Multiplicative hashing of the first 16 characters, which tell most names
+  // apart: the top bits of the product depend on every bit of them.
+  static size_t Slot(const name_key_t& key) {
+    const uint64_t mixed = key.low[0] ^ (key.low[1] * 0x9E3779B97F4A7C15u);
+    return static_cast<size_t>((mixed * 0xD6E8FEB86659FD93u) >> (64 - kSlotBits));
+  }
+
+  name_key_t keys[size_t{1} << kSlotBits] = {};
+  uint16_t rows[size_t{1} << kSlotBits] = {};
 };
 
 // The names with ";" and the few without, apart, so that looking for the
@@ -66,30 +133,43 @@ struct name_index_t {
   name_index_t() {
     for (size_t row = 0; row < CountNamedCharRef(); ++row) {
       const char* name = mappedCharsByNamedRef[row].name;
-      size_t length = std::strlen(name);
-      uint32_t hash = kHashStart;
-      for (size_t i = 0; i < length; ++i) hash = HashStep(hash, name[i]);
+      const size_t length = std::strlen(name);
+      unsigned char padded[kLongestName] = {};
+      std::memcpy(padded, name, length);
       if (name[length - 1] == ';') {
-        withSemicolon.Insert(row, hash);
+        withSemicolon.Insert(KeyOf(padded, length), row);
       } else {
-        withoutSemicolon.Insert(row, hash);
+        withoutSemicolon.Insert(KeyOf(padded, length), row);
         longestWithoutSemicolon = std::max(longestWithoutSemicolon, length);
-        lengthsWithout[static_cast<unsigned char>(name[0])] |= 1u << length;
+        for (unsigned int second = 0; second < 0x100; ++second) {
+          if (length == 1 || second == static_cast<unsigned char>(name[1])) {
+            lengthsWithout[LeadIndex(static_cast<unsigned char>(name[0]), second)] |= 1u << length;
+          }
+        }
       }
+    }
+    for (size_t length = 0; length < kLongestName; ++length) {
+      unsigned char semicolon[kLongestName] = {};
+      semicolon[length] = ';';
+      std::memcpy(&semicolonAt[length], semicolon, kLongestName);
     }
   }
 
-  // The lengths, up to `most`, of the names without ";" that begin with
-  // `first`, one bit each: most runs ahead begin none, and their prefixes
-  // need no look-up.
-  uint32_t LengthsWithout(char first, size_t most) const {
-    return lengthsWithout[static_cast<unsigned char>(first)] & ((2u << most) - 1);
+  // The lengths, up to `most`, of the names without ";" that begin with the
+  // characters `lead` (the second 0 after a run of one), one bit each: most
+  // runs ahead begin none, and their prefixes need no look-up. Leads that
+  // share an entry only add lengths to look up.
+  uint32_t LengthsWithout(const unsigned char lead[2], size_t most) const {
+    return lengthsWithout[LeadIndex(lead[0], lead[1])] & ((2u << most) - 1);
   }
 
-  name_table_t<8192> withSemicolon;
-  name_table_t<512> withoutSemicolon;
+  static size_t LeadIndex(unsigned char first, unsigned char second) { return (first & 0x3Fu) << 6 | (second & 0x3Fu); }
+
+  name_table_t<12> withSemicolon;
+  name_table_t<9> withoutSemicolon;
   size_t longestWithoutSemicolon = 0;
-  uint32_t lengthsWithout[0x100] = {};  // bit n: such a name of n characters
+  uint32_t lengthsWithout[1 << 12] = {};  // by lead, bit n: such a name of n characters
+  name_key_t semicolonAt[kLongestName];   // a key with ";" at n and zeros elsewhere
 };
 
 const name_index_t& NameIndex() {
@@ -135,26 +215,32 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
 bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name,
                                        alphanumeric_run_t& run) {
   const name_index_t& index = NameIndex();
-  char key[kLongestName + 1];
-  uint32_t prefixHash[kLongestName + 1];
-  prefixHash[0] = kHashStart;
-  size_t length = 0;
+  name_key_t key;
   const ascii_window_t ahead = AsciiWindow();
-  const size_t most = std::min(kLongestName, ahead.size);
-  for (; length < most && kAlphanumeric[ahead.bytes[length]]; ++length) {
-    key[length] = static_cast<char>(ahead.bytes[length]);
-    prefixHash[length + 1] = HashStep(prefixHash[length], key[length]);
+  size_t length;
+  bool inWindow;
+  if (ahead.size >= kLongestName) {
+    length = AlphanumericPrefix(ahead.bytes);
+    key = KeyOf(ahead.bytes, length);
+    inWindow = length == kLongestName || ahead.bytes[length] < 0x80;
+  } else {
+    unsigned char padded[kLongestName] = {};
+    for (length = 0; length < ahead.size && kAlphanumeric[ahead.bytes[length]]; ++length) {
+      padded[length] = ahead.bytes[length];
+    }
+    key = KeyOf(padded, length);
+    inWindow = length < ahead.size && ahead.bytes[length] < 0x80;
   }
-  const bool inWindow = length == kLongestName || (length < ahead.size && ahead.bytes[length] < 0x80);
   const bool ended = inWindow && length < kLongestName;
   run = {length, ended, ended && ahead.bytes[length] == ';'};
   if (!inWindow) {
     unsigned int peeked[kLongestName];
-    size_t got = Peek(peeked, kLongestName);
+    unsigned char padded[kLongestName] = {};
+    const size_t got = Peek(peeked, kLongestName);
     for (length = 0; length < got && IsAsciiAlphanumeric(peeked[length]); ++length) {
-      key[length] = static_cast<char>(peeked[length]);
-      prefixHash[length + 1] = HashStep(prefixHash[length], key[length]);
+      padded[length] = static_cast<unsigned char>(peeked[length]);
     }
+    key = KeyOf(padded, length);
     run = {length, length < got, length < got && peeked[length] == ';'};
   }
   // Consumes the name of `row`, the first `taken` characters ahead.
@@ -172,16 +258,16 @@ bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigne
     name = row->name;
     return true;
   };
-  key[length] = ';';
-  if (run.semicolonAfter &&
-      found(index.withSemicolon.Find(key, length + 1, HashStep(prefixHash[length], ';')), length + 1)) {
+  if (run.semicolonAfter && found(index.withSemicolon.Find(key | index.semicolonAt[length]), length + 1)) {
     return true;
   }
   // Then the names without ";" that begin the run, longest first.
-  uint32_t lengths = length ? index.LengthsWithout(key[0], std::min(length, index.longestWithoutSemicolon)) : 0;
+  unsigned char lead[2];
+  std::memcpy(lead, &key, sizeof lead);
+  uint32_t lengths = length ? index.LengthsWithout(lead, std::min(length, index.longestWithoutSemicolon)) : 0;
   while (lengths) {
     const size_t taken = 31 - __builtin_clz(lengths);
-    if (found(index.withoutSemicolon.Find(key, taken, prefixHash[taken]), taken)) return true;
+    if (found(index.withoutSemicolon.Find(key.First(taken)), taken)) return true;
     lengths &= ~(1u << taken);
   }
   return false;

@@ -226,6 +226,18 @@ FAULTS = [
         "&& after == ';';",
     ),
     (
+        "name-lead-read-backwards",
+        "html/named_char_ref_lookup.cpp",
+        "lengthsWithout[LeadIndex(lead[0], lead[1])]",
+        "lengthsWithout[LeadIndex(lead[1], lead[0])]",
+    ),
+    (
+        "wide-name-run-ends-at-z",
+        "html/named_char_ref_lookup.cpp",
+        "_mm_set1_epi8(static_cast<char>(0x80 + 26))",
+        "_mm_set1_epi8(static_cast<char>(0x80 + 25))",
+    ),
+    (
         "longest-short-name-missed",
         "html/named_char_ref_lookup.cpp",
         "std::min(length, index.longestWithoutSemicolon)) : 0;",

@@ -1,8 +1,10 @@
 """Tokens where the html5lib suite says nothing: CR as an ordinary code point (the suite normalises
 newlines, this tokenizer does not), tokens far longer than their inline storage, repeated attribute names
-among many attributes, references in every kind of attribute value and spelled with overlong bytes, names
-recurring often enough to collide in the bridge's table of recent names, and what OnStartTag receives."""
+among many attributes, every named reference of the table in text, references in every kind of attribute
+value and spelled with overlong bytes, names recurring often enough to collide in the bridge's table of recent names, and what OnStartTag receives."""
 
+import html
+import html.entities
 import random
 
 import pytest
@@ -74,6 +76,18 @@ LONG = "".join(chr(0x1F300 + i % 256) if i % 7 == 3 else chr(0x61 + i % 26) for 
 )
 def test_tokens(document, expected):
     assert tokens(document) == expected
+
+
+# Every name of the table, with what may follow it, far from the end of the input (one document holds them
+# all) and at it (each alone): the text is what the standard library's html.unescape makes of it, which
+# resolves references in text by the same rules.
+@pytest.mark.parametrize("after", ["", ";", "x", "1;", "=", " " + "y" * 40])
+def test_every_named_reference_in_text(after):
+    pieces = [f"&{name}{after}|" for name in sorted(html.entities.html5)]
+    documents = ["".join(pieces)] + [piece[:-1] for piece in pieces]
+    for document in documents:
+        text = "".join(event[1] for event in tokens(document) if event != PE)
+        assert text == html.unescape(document), document[:40]
 
 
 # (value as written, delivered value, parse errors): the same in every kind of value.
