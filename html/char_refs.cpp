@@ -2,7 +2,9 @@
 
 #include "html/tokenizer.h"
 
-// Character references in text, the dispatch after "&" and numeric references.
+// Character references in text and numeric references; the dispatch after "&"
+// is inline in consumer.h, so that a reference in text takes no call until the
+// numeric or the named look-up.
 
 namespace Tessarin {
 namespace Html {
@@ -70,13 +72,14 @@ const InputConsumer::num_ref_t InputConsumer::mappedCharsByRef[34] = {
 };
 
 // Character reference state, entered from the data state.
-void Tokenizer::CharacterReferenceInDataState() { EmitCharRefInText(&Tokenizer::DataState); }
+void Tokenizer::CharacterReferenceInDataState() { EmitCharRefInText<&Tokenizer::DataState>(); }
 
 // Character reference state, entered from the RCDATA state.
-void Tokenizer::CharacterReferenceInRcdataState() { EmitCharRefInText(&Tokenizer::RcdataState); }
+void Tokenizer::CharacterReferenceInRcdataState() { EmitCharRefInText<&Tokenizer::RcdataState>(); }
 
-void Tokenizer::EmitCharRefInText(State text) {
-  SwitchTo(text);
+template <Tokenizer::State Text>
+void Tokenizer::EmitCharRefInText() {
+  SwitchTo<Text>();
   unsigned int out[2];
   size_t count = consumer.ConsumeCharRef(*this, nullptr, false, out);
   if (count == 0) {
@@ -84,30 +87,6 @@ void Tokenizer::EmitCharRefInText(State text) {
     return;
   }
   for (size_t i = 0; i < count; ++i) EmitCharToken(out[i]);
-}
-
-size_t InputConsumer::ConsumeCharRef(Tokenizer& tokenizer, unsigned int const* additionalAllowedChar, bool inAttribute,
-                                     unsigned int* out) {
-  unsigned int c;
-  if (!Peek(c)) return 0;
-  switch (c) {
-    case '\t':
-    case '\n':
-    case '\f':
-    case ' ':
-    case '<':
-    case '&':
-    case kEof:
-      return 0;
-    case '#':
-      Skip(1);
-      if (ConsumeNumericCharRef(tokenizer, out[0])) return 1;
-      Unconsume('#');
-      return 0;
-    default:
-      if (additionalAllowedChar && c == *additionalAllowedChar) return 0;
-      return ConsumeNamedCharRef(tokenizer, inAttribute, out);
-  }
 }
 
 bool InputConsumer::ConsumeNumericCharRef(Tokenizer& tokenizer, unsigned int& cp) {

@@ -91,9 +91,10 @@ class InputConsumer : public Unicode::InputStream {
     bool semicolonAfter;
   };
   // Consumes the longest name ahead; reports its code points, their count,
-  // the name's last character and the name itself, and the run it began.
-  bool LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name,
-                          alphanumeric_run_t& run);
+  // whether the name ends with ";", the name itself, and the run it began.
+  // Inlined into ConsumeNamedCharRef, its one caller.
+  __attribute__((always_inline)) bool LookupNamedCharRef(unsigned int* out, size_t& count, bool& withSemicolon,
+                                                         const char*& name, alphanumeric_run_t& run);
   // Whether the letters and digits ahead, `length` of them, are followed by ";".
   bool AlphanumericRunEndsWithSemicolon(size_t& length);
 
@@ -111,6 +112,30 @@ class InputConsumer : public Unicode::InputStream {
   };
   static const num_ref_t mappedCharsByRef[34];
 };
+
+inline size_t InputConsumer::ConsumeCharRef(Tokenizer& tokenizer, unsigned int const* additionalAllowedChar,
+                                            bool inAttribute, unsigned int* out) {
+  unsigned int c;
+  if (!Peek(c)) return 0;
+  switch (c) {
+    case '\t':
+    case '\n':
+    case '\f':
+    case ' ':
+    case '<':
+    case '&':
+    case kEof:
+      return 0;
+    case '#':
+      Skip(1);
+      if (ConsumeNumericCharRef(tokenizer, out[0])) return 1;
+      Unconsume('#');
+      return 0;
+    default:
+      if (additionalAllowedChar && c == *additionalAllowedChar) return 0;
+      return ConsumeNamedCharRef(tokenizer, inAttribute, out);
+  }
+}
 
 }  // namespace Html
 }  // namespace Tessarin

@@ -186,15 +186,15 @@ void UnconsumeName(InputConsumer& input, const char* name) {
 
 size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute, unsigned int* out) {
   size_t count = 0;
-  unsigned int last = 0;
+  bool withSemicolon = false;
   const char* name = nullptr;
   alphanumeric_run_t run;
-  if (!LookupNamedCharRef(out, count, last, name, run)) {
+  if (!LookupNamedCharRef(out, count, withSemicolon, name, run)) {
     if (run.ended ? run.semicolonAfter && run.length > 0 : AlphanumericRunEndsWithSemicolon(run.length))
       tokenizer.ParseError(ParseErrorCode::UnknownNamedCharacterReference, run.length);
     return 0;
   }
-  if (last != ';') {
+  if (!withSemicolon) {
     unsigned int next;
     if (inAttribute && Peek(next) && (next == '=' || IsAsciiAlphanumeric(next))) {
       UnconsumeName(*this, name);
@@ -212,8 +212,8 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
 // consumed. The run is read in the ASCII window when the window holds it,
 // ended by an ASCII byte (letters and digits are one byte each, and only ASCII
 // ends a sequence's decoding as itself); otherwise it is peeked.
-bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigned int& last, const char*& name,
-                                       alphanumeric_run_t& run) {
+inline bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, bool& withSemicolon, const char*& name,
+                                              alphanumeric_run_t& run) {
   const name_index_t& index = NameIndex();
   name_key_t key;
   const ascii_window_t ahead = AsciiWindow();
@@ -243,14 +243,15 @@ bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigne
     key = KeyOf(padded, length);
     run = {length, length < got, length < got && peeked[length] == ';'};
   }
-  // Consumes the name of `row`, the first `taken` characters ahead.
-  const auto found = [&](const named_ref_t* row, size_t taken) {
+  // Consumes the name of `row`, the first `taken` characters ahead, which
+  // end with ";" if `terminated`.
+  const auto found = [&](const named_ref_t* row, size_t taken, bool terminated) {
     if (!row) return false;
     if (inWindow)
       Advance(taken);
     else
       Skip(taken);
-    last = static_cast<unsigned char>(row->name[taken - 1]);
+    withSemicolon = terminated;
     // A row stands for one or two code points: both places are copied.
     out[0] = row->codePoints[0];
     out[1] = row->codePoints[1];
@@ -258,7 +259,7 @@ bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigne
     name = row->name;
     return true;
   };
-  if (run.semicolonAfter && found(index.withSemicolon.Find(key | index.semicolonAt[length]), length + 1)) {
+  if (run.semicolonAfter && found(index.withSemicolon.Find(key | index.semicolonAt[length]), length + 1, true)) {
     return true;
   }
   // Then the names without ";" that begin the run, longest first.
@@ -267,7 +268,7 @@ bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, unsigne
   uint32_t lengths = length ? index.LengthsWithout(lead, std::min(length, index.longestWithoutSemicolon)) : 0;
   while (lengths) {
     const size_t taken = 31 - __builtin_clz(lengths);
-    if (found(index.withoutSemicolon.Find(key.First(taken)), taken)) return true;
+    if (found(index.withoutSemicolon.Find(key.First(taken)), taken, false)) return true;
     lengths &= ~(1u << taken);
   }
   return false;

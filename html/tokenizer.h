@@ -197,8 +197,9 @@ class Tokenizer {
   __attribute__((noinline)) unsigned long DataRun(unsigned long budget);
   void CharacterReferenceInDataState();
   // Consumes a reference after "&" in text and emits what it stands for, or
-  // "&"; tokenizing goes on in `text`.
-  void EmitCharRefInText(State text);
+  // "&"; tokenizing goes on in Text.
+  template <State Text>
+  void EmitCharRefInText();
 
   // RCDATA, RAWTEXT and PLAINTEXT.
   void RcdataState();

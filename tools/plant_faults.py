@@ -81,8 +81,8 @@ FAULTS = [
     (
         "text-run-reads-on-in-another-state",
         "html/tokenizer.cpp",
-        "if (interrupted || taken == budget || state != &Tokenizer::DataState) return taken;",
-        "if (interrupted || taken == budget) return taken;",
+        "TagOpenRun(budget - taken - 1);\n        if (interrupted || taken == budget || state != &Tokenizer::DataState)",
+        "TagOpenRun(budget - taken - 1);\n        if (interrupted || taken == budget)",
     ),
     (
         "text-run-goes-on-after-an-interrupt",
@@ -198,7 +198,7 @@ FAULTS = [
         "value = value * base + DigitWorth(c);",
     ),
     ("euro-mapped-wrong", "html/char_refs.cpp", "{0x80, 0x20AC}", "{0x80, 0x20AD}"),
-    ("hash-dropped", "html/char_refs.cpp", "Unconsume('#');", ""),
+    ("hash-dropped", "html/consumer.h", "Unconsume('#');", ""),
     ("x-dropped", "html/char_refs.cpp", "Unconsume(static_cast<unsigned char>(x));", ""),
     ("last-code-point-replaced", "html/char_refs.cpp", "value > kMaxCodePoint)", "value >= kMaxCodePoint)"),
     (
