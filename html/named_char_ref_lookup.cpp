@@ -43,7 +43,6 @@ struct alignas(32) name_key_t {
     const word_pair_t differ = (low ^ other.low) | (high ^ other.high);
     return (differ[0] | differ[1]) == 0;
   }
-  name_key_t operator|(const name_key_t& other) const { return {low | other.low, high | other.high}; }
 
   // The first `length` characters, the rest zero.
   name_key_t First(size_t length) const {
@@ -148,16 +147,12 @@ struct name_index_t {
         }
       }
     }
-    for (size_t length = 0; length < kLongestName; ++length) {
-      unsigned char semicolon[kLongestName] = {};
-      semicolon[length] = ';';
-      std::memcpy(&semicolonAt[length], semicolon, kLongestName);
-    }
   }
 
   // The lengths, up to `most`, of the names without ";" that begin with the
-  // characters `lead` (the second 0 after a run of one), one bit each: most
-  // runs ahead begin none, and their prefixes need no look-up. Leads that
+  // characters `lead` (after a run of one, the second is whatever follows it:
+  // names of one character are entered under every second), one bit each:
+  // most runs ahead begin none, and their prefixes need no look-up. Leads that
   // share an entry only add lengths to look up.
   uint32_t LengthsWithout(const unsigned char lead[2], size_t most) const {
     return lengthsWithout[LeadIndex(lead[0], lead[1])] & ((2u << most) - 1);
@@ -169,7 +164,6 @@ struct name_index_t {
   name_table_t<9> withoutSemicolon;
   size_t longestWithoutSemicolon = 0;
   uint32_t lengthsWithout[1 << 12] = {};  // by lead, bit n: such a name of n characters
-  name_key_t semicolonAt[kLongestName];   // a key with ";" at n and zeros elsewhere
 };
 
 const name_index_t& NameIndex() {
@@ -215,34 +209,31 @@ size_t InputConsumer::ConsumeNamedCharRef(Tokenizer& tokenizer, bool inAttribute
 inline bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, bool& withSemicolon, const char*& name,
                                               alphanumeric_run_t& run) {
   const name_index_t& index = NameIndex();
-  name_key_t key;
   const ascii_window_t ahead = AsciiWindow();
-  size_t length;
-  bool inWindow;
-  if (ahead.size >= kLongestName) {
-    length = AlphanumericPrefix(ahead.bytes);
-    key = KeyOf(ahead.bytes, length);
-    inWindow = length == kLongestName || ahead.bytes[length] < 0x80;
-  } else {
-    unsigned char padded[kLongestName] = {};
-    for (length = 0; length < ahead.size && kAlphanumeric[ahead.bytes[length]]; ++length) {
-      padded[length] = ahead.bytes[length];
-    }
-    key = KeyOf(padded, length);
-    inWindow = length < ahead.size && ahead.bytes[length] < 0x80;
+  // The run and the code point after it, as bytes: the window's own, or a
+  // copy padded with zeros, which end the run as any other byte would.
+  const unsigned char* bytes = ahead.bytes;
+  unsigned char copy[kLongestName];
+  if (ahead.size < kLongestName) {
+    std::memset(copy, 0, sizeof copy);
+    std::copy(ahead.bytes, ahead.bytes + ahead.size, copy);
+    bytes = copy;
   }
+  size_t length = AlphanumericPrefix(bytes);
+  const bool inWindow = length == kLongestName || (length < ahead.size && bytes[length] < 0x80);
   const bool ended = inWindow && length < kLongestName;
-  run = {length, ended, ended && ahead.bytes[length] == ';'};
+  run = {length, ended, ended && bytes[length] == ';'};
   if (!inWindow) {
+    // Code points above ASCII end the run: they stand in the copy as 0x80.
     unsigned int peeked[kLongestName];
-    unsigned char padded[kLongestName] = {};
     const size_t got = Peek(peeked, kLongestName);
-    for (length = 0; length < got && IsAsciiAlphanumeric(peeked[length]); ++length) {
-      padded[length] = static_cast<unsigned char>(peeked[length]);
-    }
-    key = KeyOf(padded, length);
-    run = {length, length < got, length < got && peeked[length] == ';'};
+    std::memset(copy, 0, sizeof copy);
+    for (size_t i = 0; i < got; ++i) copy[i] = static_cast<unsigned char>(peeked[i] < 0x80 ? peeked[i] : 0x80);
+    bytes = copy;
+    length = AlphanumericPrefix(bytes);
+    run = {length, length < got, length < got && bytes[length] == ';'};
   }
+  const name_key_t key = KeyOf(bytes, length);
   // Consumes the name of `row`, the first `taken` characters ahead, which
   // end with ";" if `terminated`.
   const auto found = [&](const named_ref_t* row, size_t taken, bool terminated) {
@@ -259,13 +250,11 @@ inline bool InputConsumer::LookupNamedCharRef(unsigned int* out, size_t& count, 
     name = row->name;
     return true;
   };
-  if (run.semicolonAfter && found(index.withSemicolon.Find(key | index.semicolonAt[length]), length + 1, true)) {
+  if (run.semicolonAfter && found(index.withSemicolon.Find(KeyOf(bytes, length + 1)), length + 1, true)) {
     return true;
   }
   // Then the names without ";" that begin the run, longest first.
-  unsigned char lead[2];
-  std::memcpy(lead, &key, sizeof lead);
-  uint32_t lengths = length ? index.LengthsWithout(lead, std::min(length, index.longestWithoutSemicolon)) : 0;
+  uint32_t lengths = length ? index.LengthsWithout(bytes, std::min(length, index.longestWithoutSemicolon)) : 0;
   while (lengths) {
     const size_t taken = 31 - __builtin_clz(lengths);
     if (found(index.withoutSemicolon.Find(key.First(taken)), taken, false)) return true;

@@ -350,7 +350,7 @@ FAULTS = [
     (
         "semicolon-forgotten-off-the-window",
         "html/named_char_ref_lookup.cpp",
-        "run = {length, length < got, length < got && peeked[length] == ';'};",
+        "run = {length, length < got, length < got && bytes[length] == ';'};",
         "run = {length, length < got, false};",
     ),
     (

@@ -1,9 +1,9 @@
 """Tokens where the html5lib suite says nothing: CR as an ordinary code point (the suite normalises
 newlines, this tokenizer does not), tokens far longer than their inline storage, repeated attribute names
 among many attributes, every named reference of the table in text, references in every kind of attribute
-value and spelled with overlong bytes, names recurring often enough to collide in the bridge's table of recent names, and what OnStartTag receives."""
+value and spelled with overlong bytes, names recurring often enough to collide in the bridge's table of
+recent names, and what OnStartTag receives."""
 
-import html
 import html.entities
 import random
 
